@@ -1,0 +1,169 @@
+// Binomial coefficients: the exact-or-saturating binom(n, k) and the cached
+// table BC that the ranking and unranking kernels read.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+namespace combinatorial {
+
+// The value binom() returns when C(n, k) is 2^64 or more.
+inline constexpr std::uint64_t binom_saturated = std::numeric_limits<std::uint64_t>::max();
+
+// a + b, or binom_saturated when the sum does not fit 64 bits.
+constexpr std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
+  std::uint64_t sum = 0;
+  return __builtin_add_overflow(a, b, &sum) ? binom_saturated : sum;
+}
+
+// C(n, k), exact whenever it is below 2^64, otherwise binom_saturated.
+// Does not allocate; at most about 64 steps whatever n and k are.
+//
+// With m = min(k, n - k) the loop keeps v = C(n - m + j, j) for j = 1..m, and
+// C(n - m + j, j) = C(n - m + j - 1, j - 1) * (n - m + j) / j exactly. The
+// product of two values below 2^64 fits 128 bits, so every step is exact.
+// The sequence never decreases (n - m >= j makes the factor at least 1), so
+// the first value of 2^64 or more proves the result is as large, and the loop
+// stops there. Each step below saturation at least doubles v when j <= n - m,
+// which bounds the steps by 64.
+//
+// 2^64 - 1 is not C(n, m) for any 2 <= m <= n - 2 (an exhaustive search over
+// m = 2..67, the only m with C(2m, m) < 2^64 · m), so binom_saturated is
+// unambiguous there; for m <= 1 the value is 1 or n and always exact.
+constexpr std::uint64_t binom(std::uint64_t n, std::uint64_t k) noexcept {
+  if (k > n) return 0;
+  const std::uint64_t m = std::min(k, n - k);
+  if (m == 0) return 1;
+  std::uint64_t v = n - m + 1;
+  for (std::uint64_t j = 2; j <= m; ++j) {
+    const unsigned __int128 product = static_cast<unsigned __int128>(v) * (n - m + j);
+    const std::uint64_t high = static_cast<std::uint64_t>(product >> 64);
+    if (high == 0) {
+      v = static_cast<std::uint64_t>(product) / j;  // the common, cheap case
+    } else {
+      const unsigned __int128 quotient = product / j;
+      if (quotient >> 64) return binom_saturated;
+      v = static_cast<std::uint64_t>(quotient);
+    }
+  }
+  return v;
+}
+
+// True when C(n, k) is 2^64 or more, so that binom(n, k) is not its value.
+constexpr bool binom_overflows(std::uint64_t n, std::uint64_t k) noexcept {
+  if (k > n) return false;
+  const std::uint64_t m = std::min(k, n - k);
+  return m >= 2 && binom(n, m) == binom_saturated;
+}
+
+// Largest table binomial table that precompute() builds: 2^28 cells, 2 GiB of
+// 64-bit values.
+inline constexpr std::int64_t max_table_cells = std::int64_t{1} << 28;
+
+// A cache of C(n, k) for 0 <= n <= max_n, 0 <= k <= max_k, read by the hot
+// loops, with binom() answering everything outside it. Cells hold the bits of
+// binom() as signed 64-bit values; readers compare them as unsigned.
+//
+// The rows live in one block of (max_k + 2) x (max_n + 2) cells, row k
+// starting at k * (max_n + 2): a spare row and a spare column of zeros let
+// loops read one past their last index. FixedN and FixedRows size the small
+// always-present block fixed_rows (C(n, k) for k < FixedRows, n <= FixedN).
+template <std::int64_t FixedN, std::size_t FixedRows, typename T>
+class BinomialCoefficientTable {
+  static_assert(std::is_integral_v<T> && std::is_signed_v<T> && sizeof(T) == 8,
+                "cells hold the 64 bits of binom() as a signed 64-bit type");
+  static_assert(FixedN >= 1 && FixedN <= 64, "fixed block columns must stay exact");
+  static_assert(FixedRows >= 1 && FixedRows <= 3, "fixed block holds rows k = 0, 1, 2 at most");
+
+ public:
+  using value_type = T;
+
+  std::int64_t max_n = 0;
+  std::int64_t max_k = 0;
+  T fixed_rows[FixedRows][FixedN + 1];
+
+  BinomialCoefficientTable() noexcept {
+    for (std::int64_t n = 0; n <= FixedN; ++n) {
+      for (std::size_t k = 0; k < FixedRows; ++k) {
+        fixed_rows[k][n] = static_cast<T>(binom(static_cast<std::uint64_t>(n), k));
+      }
+    }
+  }
+
+  // True when row k holds column n; negative arguments are never covered.
+  bool covers(std::int64_t n, std::int64_t k) const noexcept {
+    return !cells_.empty() && static_cast<std::uint64_t>(n) <= static_cast<std::uint64_t>(max_n) &&
+           static_cast<std::uint64_t>(k) <= static_cast<std::uint64_t>(max_k);
+  }
+
+  // Row k, indexed by n. Precondition: covers(0, k).
+  const T* row(std::int64_t k) const noexcept {
+    return cells_.data() + static_cast<std::size_t>(k) * static_cast<std::size_t>(max_n + 2);
+  }
+
+  // C(n, k) as binom() gives it, from the table when covered; 0 when k < 0 or
+  // k > n. Does not allocate; never changes the table.
+  T operator()(std::int64_t n, std::int64_t k) const noexcept {
+    if (covers(n, k)) return row(k)[n];
+    if (k < 0 || k > n) return 0;
+    return static_cast<T>(binom(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(k)));
+  }
+
+  // Cells a table for (n, k) needs, or -1 when it exceeds max_table_cells.
+  static std::int64_t cells_needed(std::int64_t n, std::int64_t k) noexcept {
+    if (n < 0 || k < 0 || n > max_table_cells || k > max_table_cells) return -1;
+    const std::int64_t cells = (n + 2) * (k + 2);  // both factors <= 2^28 + 2
+    return cells <= max_table_cells ? cells : -1;
+  }
+
+  // Replaces the table with one covering exactly 0..n x 0..k, even when the
+  // current one covers more. Throws std::invalid_argument for negative bounds,
+  // std::length_error beyond max_table_cells and std::bad_alloc; on any throw
+  // the previous rows and bounds stay in force.
+  //
+  // Filled by Pascal's rule with saturating addition, O(n * k). A cell equals
+  // binom() bit for bit: both are exact below 2^64, and a true value of 2^64
+  // or more is the sum of two terms of which one saturated or whose sum
+  // overflows, so the cell saturates exactly when binom() does.
+  void precompute(std::int64_t n, std::int64_t k) {
+    if (n < 0 || k < 0) {
+      throw std::invalid_argument("binomial table bounds must not be negative: n = " +
+                                  std::to_string(n) + ", k = " + std::to_string(k));
+    }
+    const std::int64_t cells = cells_needed(n, k);
+    if (cells < 0) {
+      throw std::length_error("binomial table for n = " + std::to_string(n) + ", k = " +
+                              std::to_string(k) + " needs more than " +
+                              std::to_string(max_table_cells) + " cells ((n + 2) * (k + 2))");
+    }
+    std::vector<T> fresh(static_cast<std::size_t>(cells), T{0});
+    const std::size_t stride = static_cast<std::size_t>(n + 2);
+    for (std::int64_t c = 0; c <= n; ++c) fresh[static_cast<std::size_t>(c)] = 1;
+    for (std::int64_t j = 1; j <= std::min(k, n); ++j) {
+      const T* above = fresh.data() + static_cast<std::size_t>(j - 1) * stride;
+      T* cur = fresh.data() + static_cast<std::size_t>(j) * stride;
+      for (std::int64_t c = j; c <= n; ++c) {
+        cur[c] = static_cast<T>(saturating_add(static_cast<std::uint64_t>(above[c - 1]),
+                                               static_cast<std::uint64_t>(cur[c - 1])));
+      }
+    }
+    cells_.swap(fresh);
+    max_n = n;
+    max_k = k;
+  }
+
+ private:
+  std::vector<T> cells_;
+};
+
+// The one table every entry point shares. Rebuilt only by precompute(), which
+// callers run under the interpreter lock, so no reader overlaps a rebuild.
+inline BinomialCoefficientTable<64, 3, long> BC;
+
+}  // namespace combinatorial
