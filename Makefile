@@ -13,8 +13,10 @@ export PATH := $(CURDIR)/$(VENV)/bin:$(PATH)
 CMAKE_ARGS = -G Ninja -DPython_EXECUTABLE=$(CURDIR)/$(PY) \
              -Dpybind11_DIR="$$($(PY) -m pybind11 --cmakedir)" -DCOMBINATORIAL_TESTS=ON
 SANITIZE   := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
-# Python itself is not built with ASan, so its runtime must be loaded first.
-ASAN_ENV   = LD_PRELOAD="$$(g++ -print-file-name=libasan.so)" ASAN_OPTIONS=detect_leaks=0
+# Python itself is not built with ASan, so its runtime must be loaded first,
+# with libstdc++ beside it so that ASan finds the real __cxa_throw.
+ASAN_ENV   = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" \
+             ASAN_OPTIONS=detect_leaks=0
 
 .PHONY: test demo build build-asan test-release test-asan gtest venv clean
 
