@@ -9,6 +9,7 @@
 #include <string>
 
 #include "combinatorial/binomial.hpp"
+#include "combinatorial/search.hpp"
 
 namespace py = pybind11;
 using combinatorial::BC;
@@ -33,4 +34,17 @@ std::uint64_t comb4(std::uint16_t n, std::uint16_t k) {
 PYBIND11_MODULE(_combinatorial, m) {
   m.doc() = "Combinatorial module";
   m.def("comb", &comb4);
+
+  // The scalar searches validate nothing: every int64 argument has a defined
+  // result, and lookups outside the table go through the saturating binom.
+  m.def("get_max_vertex", [](std::int64_t r, std::int64_t k, std::int64_t n, bool guess,
+                             std::uint64_t /*extra*/) {
+    return guess ? combinatorial::get_max_vertex<true, true, false, 0>(r, k, n)
+                 : combinatorial::get_max_vertex<true, false, false, 0>(r, k, n);
+  });
+  m.def("find_k", [](std::int64_t r, std::int64_t k) { return combinatorial::find_k(r, k); });
+  m.def("get_max", [](std::int64_t r, std::int64_t k, std::int64_t n) {
+    return combinatorial::get_max<false>(n, combinatorial::wrapping_add(k, -1),
+                                         combinatorial::CoefficientAtMost<true>{r, k});
+  });
 }
