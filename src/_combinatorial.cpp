@@ -4,6 +4,7 @@
 // on is checked here, before anything is written.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -14,6 +15,7 @@
 
 #include "combinatorial/binomial.hpp"
 #include "combinatorial/complement.hpp"
+#include "combinatorial/rank.hpp"
 #include "combinatorial/search.hpp"
 #include "combinatorial/unrank_colex.hpp"
 #include "combinatorial/unrank_lex.hpp"
@@ -27,6 +29,10 @@ using std::to_string;
 using RankArray = py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>;
 using SignedRankArray = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>;
 using VertexArray = py::array_t<std::uint16_t, py::array::c_style | py::array::forcecast>;
+// comb reads its arrays element by element through their strides, in place.
+using CoefficientArray = py::array_t<std::uint64_t, py::array::forcecast>;
+using SignedResult = py::array_t<std::int64_t, py::array::forcecast>;
+using UnsignedResult = py::array_t<std::uint64_t, py::array::forcecast>;
 
 namespace {
 
@@ -49,6 +55,21 @@ void check_vertex_count(std::uint64_t n) {
 std::uint64_t combination_count(std::uint64_t n, std::uint64_t k) {
   if (combinatorial::binom_overflows(n, k)) throw_binomial_overflow(n, k);
   return combinatorial::binom(n, k);
+}
+
+// C(m, j) for any unsigned m, through the table where it covers (m, j).
+std::uint64_t coefficient(std::uint64_t m, std::uint64_t j) {
+  if (m > static_cast<std::uint64_t>(INT64_MAX)) return combinatorial::binom(m, j);
+  return static_cast<std::uint64_t>(BC(static_cast<std::int64_t>(m), static_cast<std::int64_t>(j)));
+}
+
+// Checks a coefficient found by any route: the saturated value means C(n, k)
+// does not fit, except where it is exact (k or n - k at most 1).
+std::uint64_t exact_or_throw(std::uint64_t value, std::uint64_t n, std::uint64_t k) {
+  if (value == combinatorial::binom_saturated && combinatorial::binom_overflows(n, k)) {
+    throw_binomial_overflow(n, k);
+  }
+  return value;
 }
 
 template <typename Rank>
@@ -213,12 +234,198 @@ void unrank_combranks_array_full_k(const RankArray& ranks, std::uint64_t n, cons
   }
 }
 
-std::uint64_t comb4(std::uint16_t n, std::uint16_t k) {
-  const auto value = static_cast<std::uint64_t>(BC(n, k));
-  if (value == combinatorial::binom_saturated && combinatorial::binom_overflows(n, k)) {
-    throw_binomial_overflow(n, k);
+namespace {
+
+std::string format_vertices(const std::uint16_t* first, std::size_t count) {
+  std::string text = "[";
+  for (std::size_t j = 0; j < count; ++j) text += (j ? ", " : "") + to_string(first[j]);
+  return text + "]";
+}
+
+// Why a row is not k distinct vertices below n in the order the mode expects;
+// empty when it is.
+std::string row_problem(const std::uint16_t* g, std::size_t k, std::uint64_t n, bool colex) {
+  for (std::size_t j = 0; j < k; ++j) {
+    if (g[j] >= n) return "has vertex " + to_string(g[j]) + ", which is not below n = " + to_string(n);
   }
-  return value;
+  for (std::size_t j = 1; j < k; ++j) {
+    if (colex && g[j] >= g[j - 1]) {
+      return "is not strictly decreasing, as colex rows must be (largest vertex first)";
+    }
+    if (!colex && k == 2 && g[0] == g[1]) return "repeats vertex " + to_string(g[0]);
+    if (!colex && k != 2 && g[j] <= g[j - 1]) {
+      return "is not strictly increasing, as lex rows must be (smallest vertex first)";
+    }
+  }
+  return {};
+}
+
+template <bool Colex, std::size_t K>
+bool rank_rows_with(const std::uint16_t* first, std::size_t rows, std::size_t k, std::uint64_t n,
+                    std::int64_t* out, bool use_table) {
+  return use_table ? combinatorial::rank_rows<Colex, K>(first, rows, k, n, out,
+                                                        combinatorial::TableCoefficients{})
+                   : combinatorial::rank_rows<Colex, K>(first, rows, k, n, out,
+                                                        combinatorial::CheckedCoefficients{});
+}
+
+// Short rows get a loop unrolled for their k.
+template <bool Colex>
+bool rank_rows_any_k(const std::uint16_t* first, std::size_t rows, std::size_t k,
+                     std::uint64_t n, std::int64_t* out, bool use_table) {
+  switch (k) {
+    case 3: return rank_rows_with<Colex, 3>(first, rows, k, n, out, use_table);
+    case 4: return rank_rows_with<Colex, 4>(first, rows, k, n, out, use_table);
+    case 5: return rank_rows_with<Colex, 5>(first, rows, k, n, out, use_table);
+    case 6: return rank_rows_with<Colex, 6>(first, rows, k, n, out, use_table);
+    case 7: return rank_rows_with<Colex, 7>(first, rows, k, n, out, use_table);
+    case 8: return rank_rows_with<Colex, 8>(first, rows, k, n, out, use_table);
+    case 12: return rank_rows_with<Colex, 12>(first, rows, k, n, out, use_table);
+    default: return rank_rows_with<Colex, 0>(first, rows, k, n, out, use_table);
+  }
+}
+
+}  // namespace
+
+SignedResult rank_combs_sorted(VertexArray combs, std::uint64_t n, bool colex) {
+  const auto k = static_cast<std::size_t>(combs.shape(1));  // fewer than two axes fail here
+  if (n > static_cast<std::uint64_t>(INT64_MAX)) {
+    throw std::invalid_argument("n = " + to_string(n) + " is too large: it must be below 2^63");
+  }
+  // One rank per group of k elements: the product of every axis but the second.
+  auto rows = static_cast<std::size_t>(combs.shape(0));
+  for (py::ssize_t axis = 2; axis < combs.ndim(); ++axis) rows *= static_cast<std::size_t>(combs.shape(axis));
+  const std::uint64_t count = combination_count(n, k);
+  if (count > (std::uint64_t{1} << 63)) {
+    throw std::overflow_error("C(" + to_string(n) + ", " + to_string(k) + ") = " + to_string(count) +
+                              " is more than 2^63: its ranks do not fit int64");
+  }
+
+  SignedResult result(static_cast<py::ssize_t>(rows));
+  std::int64_t* const out = result.mutable_data();
+  const std::uint16_t* const first = combs.data();
+  bool ok = count > 0 || rows == 0;  // with k > n no row can be valid
+  if (ok && rows > 0) {
+    // Colex reads columns up to the largest vertex, lex up to n.
+    const auto table_n = static_cast<std::int64_t>(colex ? std::min<std::uint64_t>(n, 65536) : n);
+    const auto kk = static_cast<std::int64_t>(k);
+    const bool use_table = k > 2 && BC.cells_needed(table_n, kk) >= 0;
+    if (use_table) BC.precompute(table_n, kk);
+    ok = colex ? rank_rows_any_k<true>(first, rows, k, n, out, use_table)
+               : rank_rows_any_k<false>(first, rows, k, n, out, use_table);
+  }
+  if (!ok) {
+    for (std::size_t i = 0; i < rows; ++i) {
+      const std::string problem = row_problem(first + i * k, k, n, colex);
+      if (!problem.empty()) {
+        throw std::invalid_argument("row " + to_string(i) + " of combs, " +
+                                    format_vertices(first + i * k, k) + ", " + problem);
+      }
+    }
+  }
+  return result;
+}
+
+UnsignedResult rank_combs_unsorted(py::list combs, std::uint64_t n, bool colex) {
+  // A snapshot of the items, so that conversions running Python code cannot
+  // resize the list under the loop.
+  const auto items = py::reinterpret_steal<py::tuple>(PyList_AsTuple(combs.ptr()));
+  if (!items) throw py::error_already_set();
+  UnsignedResult result(static_cast<py::ssize_t>(items.size()));
+  std::uint64_t* const out = result.mutable_data();
+  std::size_t i = 0;
+  for (const py::handle item : items) {
+    auto v = py::cast<std::vector<std::uint16_t>>(item);
+    const std::size_t k = v.size();
+    if (colex) {
+      std::sort(v.begin(), v.end(), std::greater<>());
+    } else {
+      std::sort(v.begin(), v.end());
+    }
+    const auto repeat = std::adjacent_find(v.begin(), v.end());
+    const std::uint16_t largest = k == 0 ? 0 : colex ? v.front() : v.back();
+    if (repeat != v.end() || (k > 0 && largest >= n)) {
+      throw std::invalid_argument(
+          "item " + to_string(i) + " of combs, " + format_vertices(v.data(), k) +
+          (repeat != v.end() ? ", repeats vertex " + to_string(*repeat)
+                             : ", has vertex " + to_string(largest) + ", which is not below n = " +
+                                   to_string(n)));
+    }
+    const std::uint64_t count = combination_count(n, k);
+    std::uint64_t sum = 0;
+    for (std::size_t j = 0; j < k; ++j) {
+      sum += colex ? coefficient(v[j], k - j) : coefficient(n - 1 - v[j], k - j);
+    }
+    out[i++] = colex ? sum : count - 1 - sum;
+  }
+  return result;
+}
+
+namespace {
+
+// Coefficients for `count` elements into a new array; element(i) gives (n, k).
+template <typename Element>
+UnsignedResult coefficients(std::size_t count, Element element) {
+  UnsignedResult result(static_cast<py::ssize_t>(count));
+  std::uint64_t* const out = result.mutable_data();
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto [n, k] = element(static_cast<py::ssize_t>(i));
+    out[i] = exact_or_throw(coefficient(n, k), n, k);
+  }
+  return result;
+}
+
+void check_same_size(const CoefficientArray& N, const CoefficientArray& K) {
+  if (N.size() != K.size()) throw std::invalid_argument("N adn K must match.");
+}
+
+}  // namespace
+
+UnsignedResult comb1(const CoefficientArray& N, const CoefficientArray& K) {
+  check_same_size(N, K);
+  const auto n = N.unchecked<1>();
+  const auto k = K.unchecked<1>();
+  return coefficients(static_cast<std::size_t>(N.size()),
+                      [&](py::ssize_t i) { return std::pair{n(i), k(i)}; });
+}
+
+UnsignedResult comb2(const CoefficientArray& N, std::uint16_t k) {
+  const auto n = N.unchecked<1>();
+  return coefficients(static_cast<std::size_t>(N.size()),
+                      [&](py::ssize_t i) { return std::pair<std::uint64_t, std::uint64_t>{n(i), k}; });
+}
+
+UnsignedResult comb3(std::uint16_t n, const CoefficientArray& K) {
+  const auto k = K.unchecked<1>();
+  return coefficients(static_cast<std::size_t>(K.size()),
+                      [&](py::ssize_t i) { return std::pair<std::uint64_t, std::uint64_t>{n, k(i)}; });
+}
+
+std::uint64_t comb4(std::uint16_t n, std::uint16_t k) { return exact_or_throw(coefficient(n, k), n, k); }
+
+UnsignedResult comb5(const CoefficientArray& N, const CoefficientArray& K, std::uint64_t n_max,
+                     std::uint64_t k_max) {
+  check_same_size(N, K);
+  if (n_max > static_cast<std::uint64_t>(INT64_MAX) || k_max > static_cast<std::uint64_t>(INT64_MAX)) {
+    throw std::invalid_argument("table bounds n_max = " + to_string(n_max) + ", k_max = " +
+                                to_string(k_max) + " must be below 2^63");
+  }
+  BC.precompute(static_cast<std::int64_t>(n_max), static_cast<std::int64_t>(k_max));
+  const auto n = N.unchecked<1>();
+  const auto k = K.unchecked<1>();
+  const combinatorial::TableCoefficients table;
+  const auto count = static_cast<std::size_t>(N.size());
+  UnsignedResult result(static_cast<py::ssize_t>(count));
+  std::uint64_t* const out = result.mutable_data();
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint64_t ni = n(static_cast<py::ssize_t>(i)), ki = k(static_cast<py::ssize_t>(i));
+    // Elements outside the table get their value from the checked lookup.
+    const std::uint64_t value = (ni <= n_max) & (ki <= k_max)
+                                    ? table(static_cast<std::int64_t>(ni), static_cast<std::int64_t>(ki))
+                                    : coefficient(ni, ki);
+    out[i] = value == combinatorial::binom_saturated ? exact_or_throw(value, ni, ki) : value;
+  }
+  return result;
 }
 
 namespace {
@@ -272,9 +479,17 @@ PYBIND11_MODULE(_combinatorial, m) {
   // be thrown away. Anything but a C-contiguous uint16 ndarray is a TypeError.
   const auto in = py::arg();
   const auto out = py::arg().noconvert();
+  m.def("rank_combs_sorted", &rank_combs_sorted);
+  m.def("rank_combs_unsorted", &rank_combs_unsorted);
   m.def("unrank_combs", &unrank_combranks_array, in, in, in, in, out);
   m.def("unrank_combs_k", &unrank_combranks_array_full_k, in, in, in, in, in, out);
+  // Overload order decides which form a call reaches, first without and then
+  // with conversion of the arguments.
+  m.def("comb", &comb1);
+  m.def("comb", &comb2);
+  m.def("comb", &comb3);
   m.def("comb", &comb4);
+  m.def("comb", &comb5);
   m.def("unrank_colex_bench", &unrank_colex_bench, in, in, in, in, in, in, out);
 
   // The scalar searches validate nothing: every int64 argument has a defined
