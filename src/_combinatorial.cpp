@@ -179,6 +179,18 @@ void unrank_combranks_array(const RankArray& ranks, std::uint64_t n, std::uint64
     return;
   }
   ensure_table(nn, kk);
+  if (k >= 3 || (k == 2 && colex)) {
+    // Large batches pay for a bucket index once and then find most vertices
+    // with one lookup and one comparison; the index is kept for later calls.
+    static combinatorial::ColexBucketIndex index;
+    const bool indexed = index.n == nn && index.k >= kk;
+    if (indexed || size >= 4096) {
+      if (!indexed) index.build(nn, kk);
+      colex ? combinatorial::unrank_colex_indexed<false>(first, first + size, nn, kk, index, dest)
+            : combinatorial::unrank_colex_indexed<true>(first, first + size, nn, kk, index, dest);
+      return;
+    }
+  }
   if (colex) {
     combinatorial::unrank_colex<false, false, false, 0>(first, first + size, nn, kk, dest);
   } else {
@@ -260,18 +272,34 @@ std::string row_problem(const std::uint16_t* g, std::size_t k, std::uint64_t n, 
   return {};
 }
 
+// Raises the ValueError for the first malformed row among rows
+// [from, from + count), which hold one.
+[[noreturn]] void throw_first_malformed_row(const std::uint16_t* first, std::size_t from,
+                                            std::size_t count, std::size_t k, std::uint64_t n,
+                                            bool colex) {
+  for (std::size_t i = from; i < from + count; ++i) {
+    const std::string problem = row_problem(first + i * k, k, n, colex);
+    if (!problem.empty()) {
+      throw std::invalid_argument("row " + to_string(i) + " of combs, " +
+                                  format_vertices(first + i * k, k) + ", " + problem);
+    }
+  }
+  throw std::logic_error("rank_combs_sorted: a malformed row was detected but not found");
+}
+
 template <bool Colex, std::size_t K>
-bool rank_rows_with(const std::uint16_t* first, std::size_t rows, std::size_t k, std::uint64_t n,
+void rank_rows_with(const std::uint16_t* first, std::size_t rows, std::size_t k, std::uint64_t n,
                     std::int64_t* out, bool use_table) {
-  return use_table ? combinatorial::rank_rows<Colex, K>(first, rows, k, n, out,
-                                                        combinatorial::TableCoefficients{})
-                   : combinatorial::rank_rows<Colex, K>(first, rows, k, n, out,
-                                                        combinatorial::CheckedCoefficients{});
+  if (use_table) {
+    combinatorial::rank_rows<Colex, K>(first, rows, k, n, out, combinatorial::TableCoefficients{});
+  } else {
+    combinatorial::rank_rows<Colex, K>(first, rows, k, n, out, combinatorial::CheckedCoefficients{});
+  }
 }
 
 // Short rows get a loop unrolled for their k.
 template <bool Colex>
-bool rank_rows_any_k(const std::uint16_t* first, std::size_t rows, std::size_t k,
+void rank_rows_any_k(const std::uint16_t* first, std::size_t rows, std::size_t k,
                      std::uint64_t n, std::int64_t* out, bool use_table) {
   switch (k) {
     case 3: return rank_rows_with<Colex, 3>(first, rows, k, n, out, use_table);
@@ -301,27 +329,32 @@ SignedResult rank_combs_sorted(VertexArray combs, std::uint64_t n, bool colex) {
                               " is more than 2^63: its ranks do not fit int64");
   }
 
+  const std::uint16_t* const first = combs.data();
+  const std::uint64_t limit = std::min<std::uint64_t>(n, 65536);
   SignedResult result(static_cast<py::ssize_t>(rows));
   std::int64_t* const out = result.mutable_data();
-  const std::uint16_t* const first = combs.data();
-  bool ok = count > 0 || rows == 0;  // with k > n no row can be valid
-  if (ok && rows > 0) {
-    // Colex reads columns up to the largest vertex, lex up to n.
-    const auto table_n = static_cast<std::int64_t>(colex ? std::min<std::uint64_t>(n, 65536) : n);
-    const auto kk = static_cast<std::int64_t>(k);
-    const bool use_table = k > 2 && BC.cells_needed(table_n, kk) >= 0;
-    if (use_table) BC.precompute(table_n, kk);
-    ok = colex ? rank_rows_any_k<true>(first, rows, k, n, out, use_table)
-               : rank_rows_any_k<false>(first, rows, k, n, out, use_table);
+  if (rows == 0 || k == 0) {
+    std::fill(out, out + rows, 0);
+    return result;
   }
-  if (!ok) {
-    for (std::size_t i = 0; i < rows; ++i) {
-      const std::string problem = row_problem(first + i * k, k, n, colex);
-      if (!problem.empty()) {
-        throw std::invalid_argument("row " + to_string(i) + " of combs, " +
-                                    format_vertices(first + i * k, k) + ", " + problem);
-      }
-    }
+  // Colex reads columns up to the largest vertex, below 65536; lex up to n.
+  const auto table_n = static_cast<std::int64_t>(colex ? limit : n);
+  const auto kk = static_cast<std::int64_t>(k);
+  const bool use_table = k > 2 && BC.cells_needed(table_n, kk) >= 0;
+  if (use_table) BC.precompute(table_n, kk);
+
+  // Each block of rows is checked just before it is ranked, while it is in
+  // cache, so that table reads stay within the rows the table holds. A
+  // malformed row fails the whole call: no partial result is returned.
+  constexpr std::size_t block_rows = 2048;
+  for (std::size_t done = 0; done < rows; done += block_rows) {
+    const std::size_t count = std::min(block_rows, rows - done);
+    const std::uint16_t* const block = first + done * k;
+    const bool well_formed = colex ? combinatorial::rows_well_formed<true>(block, count * k, k, limit)
+                                   : combinatorial::rows_well_formed<false>(block, count * k, k, limit);
+    if (!well_formed) throw_first_malformed_row(first, done, count, k, n, colex);
+    colex ? rank_rows_any_k<true>(block, count, k, n, out + done, use_table)
+          : rank_rows_any_k<false>(block, count, k, n, out + done, use_table);
   }
   return result;
 }

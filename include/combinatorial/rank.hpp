@@ -5,6 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#if defined(__SSE4_1__)
+#include <smmintrin.h>
+#endif
+
 #include "combinatorial/binomial.hpp"
 
 namespace combinatorial {
@@ -27,68 +31,101 @@ struct CheckedCoefficients {
   }
 };
 
+// Whether the `size` values from `v`, read as rows of k, are all below
+// `limit` (at most 65536) and each row is in the order its mode asks for:
+// strictly decreasing (Colex), strictly increasing (lex), or two distinct
+// values (lex pairs, which may come in either order). Does not allocate.
+// With SSE4.1 it compares eight neighbouring pairs at a time, masking the
+// pairs that straddle two rows.
+template <bool Colex>
+bool rows_well_formed(const std::uint16_t* v, std::size_t size, std::size_t k,
+                      std::uint64_t limit) noexcept {
+  if (k == 0) return true;
+  const bool pairs_any_order = !Colex && k == 2;
+  const auto pair_ok = [pairs_any_order](std::uint16_t a, std::uint16_t b) {
+    return pairs_any_order ? a != b : Colex ? a > b : a < b;
+  };
+  bool ok = true;
+  std::uint16_t largest = 0;
+  std::size_t i = 0;
+#if defined(__SSE4_1__)
+  if (k <= 64 && size >= 9) {
+    // masks[phase]: lane j compares elements i + j and i + j + 1, which lie
+    // in one row unless (phase + j) % k == k - 1, with phase = i % k.
+    alignas(16) std::uint16_t masks[64][8];
+    for (std::size_t phase = 0; phase < k; ++phase) {
+      for (std::size_t j = 0; j < 8; ++j) masks[phase][j] = (phase + j) % k == k - 1 ? 0 : 0xFFFF;
+    }
+    __m128i bad = _mm_setzero_si128();
+    __m128i top = _mm_setzero_si128();
+    std::size_t phase = 0;
+    for (; i + 9 <= size; i += 8) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i + 1));
+      __m128i wrong;  // lanes whose pair is out of order
+      if (pairs_any_order) {
+        wrong = _mm_cmpeq_epi16(a, b);
+      } else if (Colex) {
+        wrong = _mm_cmpeq_epi16(_mm_min_epu16(a, b), a);  // a <= b
+      } else {
+        wrong = _mm_cmpeq_epi16(_mm_min_epu16(a, b), b);  // a >= b
+      }
+      bad = _mm_or_si128(bad, _mm_and_si128(wrong, _mm_load_si128(reinterpret_cast<const __m128i*>(masks[phase]))));
+      top = _mm_max_epu16(top, a);
+      phase = (phase + 8) % k;
+    }
+    ok = _mm_testz_si128(bad, bad);
+    alignas(16) std::uint16_t lanes[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), top);
+    largest = *std::max_element(lanes, lanes + 8);
+  }
+#endif
+  for (; i < size; ++i) {
+    largest = std::max(largest, v[i]);
+    if (i + 1 < size && (i + 1) % k != 0) ok &= pair_ok(v[i], v[i + 1]);
+  }
+  return ok && largest < limit;
+}
+
 // Ranks `rows` rows of k vertices each, stored back to back from `first`,
-// into out. Colex rows are largest vertex first, lex rows smallest first,
-// except lex pairs, which may come in either order.
-// Returns false when some row is not k distinct vertices below n in that
-// order; the ranks written are then meaningless. Reads of the table stay
-// within 0..min(n, 65536) (colex) or 0..n (lex) even for such rows, since
-// every index is clamped before it is used. Does not allocate.
-// Preconditions: C(n, k) < 2^63 when k >= 2; Coefficients can read C(m, j)
-// for those bounds and every j <= k. K is k when known at compile time,
-// 0 when k is given at run time.
+// into out: colex rows largest vertex first, lex rows smallest first, except
+// lex pairs, which may come in either order. Does not allocate.
+// Preconditions: rows_well_formed holds for n; C(n, k) < 2^63 when k >= 2;
+// Coefficients reads C(m, j) for 0 <= m <= n and j <= k. K is k when known at
+// compile time, 0 when k is given at run time.
 template <bool Colex, std::size_t K, typename Coefficients>
-bool rank_rows(const std::uint16_t* first, std::size_t rows, std::size_t k, std::uint64_t n,
+void rank_rows(const std::uint16_t* first, std::size_t rows, std::size_t k, std::uint64_t n,
                std::int64_t* out, Coefficients coef) noexcept {
   static_assert(K <= 64, "compile-time sizes are for short rows");
   if constexpr (K != 0) k = K;
-  const std::uint64_t vertex_limit = std::min<std::uint64_t>(n, 65536);  // vertices are 16-bit
-  bool ok = true;
   if (k == 0) {
     std::fill(out, out + rows, 0);
-    return true;
-  }
-  if (k == 1) {
-    for (std::size_t i = 0; i < rows; ++i) {
-      ok &= first[i] < vertex_limit;
-      out[i] = first[i];
-    }
-    return ok;
-  }
-  if (k == 2) {
+  } else if (k == 1) {
+    std::copy(first, first + rows, out);  // the vertex itself in both orders
+  } else if (k == 2) {
     const auto nn = static_cast<std::int64_t>(n);  // C(n, 2) < 2^63 keeps n * a exact
     for (std::size_t i = 0; i < rows; ++i, first += 2) {
       const std::int64_t g0 = first[0], g1 = first[1];
       if constexpr (Colex) {
-        ok &= (static_cast<std::uint64_t>(g0) < vertex_limit) & (g1 < g0);
         out[i] = g1 + g0 * (g0 - 1) / 2;
       } else {
         const std::int64_t a = std::min(g0, g1), b = std::max(g0, g1);
-        ok &= (static_cast<std::uint64_t>(b) < vertex_limit) & (a != b);
         out[i] = nn * a - a * (a + 1) / 2 + b - a - 1;
       }
     }
-    return ok;
-  }
-  const auto nn = static_cast<std::int64_t>(n);
-  // Colex: the index is the vertex itself, at most 65535; lex: n - 1 - vertex.
-  const std::int64_t top = Colex ? static_cast<std::int64_t>(vertex_limit) - 1 : nn - 1;
-  const auto kk = static_cast<std::int64_t>(k);
-  const std::uint64_t last_rank = Colex ? 0 : coef(nn, kk) - 1;
-  for (std::size_t i = 0; i < rows; ++i, first += k) {
-    std::uint64_t sum = 0;
-    std::int64_t previous = Colex ? top + 1 : -1;
-    for (std::size_t j = 0; j < k; ++j) {
-      const std::int64_t g = first[j];
-      ok &= Colex ? g < previous : g > previous;
-      previous = g;
-      const std::int64_t clamped = std::min(g, std::max<std::int64_t>(top, 0));
-      sum += coef(Colex ? clamped : top - clamped, kk - static_cast<std::int64_t>(j));
+  } else {
+    const auto nn = static_cast<std::int64_t>(n);
+    const auto kk = static_cast<std::int64_t>(k);
+    const std::uint64_t last_rank = Colex ? 0 : coef(nn, kk) - 1;
+    for (std::size_t i = 0; i < rows; ++i, first += k) {
+      std::uint64_t sum = 0;
+      for (std::size_t j = 0; j < k; ++j) {
+        const std::int64_t g = first[j];
+        sum += coef(Colex ? g : nn - 1 - g, kk - static_cast<std::int64_t>(j));
+      }
+      out[i] = static_cast<std::int64_t>(Colex ? sum : last_rank - sum);
     }
-    ok &= Colex || previous <= top;
-    out[i] = static_cast<std::int64_t>(Colex ? sum : last_rank - sum);
   }
-  return ok;
 }
 
 }  // namespace combinatorial
