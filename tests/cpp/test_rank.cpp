@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "combinatorial/rank.hpp"
+
+using combinatorial::BC;
+using combinatorial::rows_well_formed;
+
+namespace {
+
+// The plain definition: every value below limit, every row in order.
+bool reference_well_formed(const std::vector<std::uint16_t>& v, std::size_t k, bool colex,
+                           std::uint64_t limit) {
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    if (v[i] >= limit) return false;
+    if (i % k == k - 1) continue;
+    const std::uint16_t a = v[i], b = v[i + 1];
+    const bool ok = colex ? a > b : k == 2 ? a != b : a < b;
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// Rows of k distinct small values in the mode's order, with gaps of 1 to 3.
+std::vector<std::uint16_t> good_rows(std::mt19937_64& rng, std::size_t rows, std::size_t k,
+                                     bool colex) {
+  std::vector<std::uint16_t> v(rows * k);
+  for (std::size_t r = 0; r < rows; ++r) {
+    std::uint16_t value = static_cast<std::uint16_t>(rng() % 4);
+    for (std::size_t j = 0; j < k; ++j) {
+      const std::size_t at = colex ? r * k + (k - 1 - j) : r * k + j;
+      v[at] = value;
+      value = static_cast<std::uint16_t>(value + 1 + rng() % 3);
+    }
+  }
+  return v;
+}
+
+}  // namespace
+
+TEST(RowsWellFormed, AgreesWithThePlainDefinitionOnEveryAlignment) {
+  std::mt19937_64 rng(99);
+  for (std::size_t k = 1; k <= 20; ++k) {
+    for (bool colex : {true, false}) {
+      for (std::size_t rows : {std::size_t{0}, std::size_t{1}, std::size_t{3}, std::size_t{9},
+                               std::size_t{40}}) {
+        const std::vector<std::uint16_t> good = good_rows(rng, rows, k, colex);
+        const std::uint64_t limit = 4 * k + 8;
+        const auto check = [&](const std::vector<std::uint16_t>& v) {
+          return colex ? rows_well_formed<true>(v.data(), v.size(), k, limit)
+                       : rows_well_formed<false>(v.data(), v.size(), k, limit);
+        };
+        ASSERT_TRUE(check(good)) << k << " " << colex << " " << rows;
+        // Every single change of one value: swapped neighbours, equal
+        // neighbours, a value at the limit.
+        for (std::size_t i = 0; i < good.size(); ++i) {
+          for (int change = 0; change < 3; ++change) {
+            std::vector<std::uint16_t> bad = good;
+            if (change == 0 && i + 1 < bad.size()) std::swap(bad[i], bad[i + 1]);
+            if (change == 1 && i + 1 < bad.size()) bad[i] = bad[i + 1];
+            if (change == 2) bad[i] = static_cast<std::uint16_t>(limit);
+            ASSERT_EQ(check(bad), reference_well_formed(bad, k, colex, limit))
+                << "k " << k << " colex " << colex << " rows " << rows << " at " << i << " change " << change;
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(RowsWellFormed, FullSixteenBitRange) {
+  std::vector<std::uint16_t> v(64);
+  for (std::size_t i = 0; i < v.size(); i += 2) {
+    v[i] = 65535;
+    v[i + 1] = 65534;
+  }
+  EXPECT_TRUE(rows_well_formed<true>(v.data(), v.size(), 2, 65536));
+  EXPECT_FALSE(rows_well_formed<true>(v.data(), v.size(), 2, 65535));
+  EXPECT_TRUE(rows_well_formed<false>(v.data(), v.size(), 2, 65536));  // lex pairs in either order
+  EXPECT_FALSE(rows_well_formed<false>(v.data(), v.size(), 4, 65536));
+}
+
+TEST(RankRows, MatchesTheSumsOfCoefficients) {
+  std::mt19937_64 rng(5);
+  const std::uint64_t n = 300;
+  for (std::size_t k = 1; k <= 12; ++k) {
+    BC.precompute(static_cast<std::int64_t>(n), static_cast<std::int64_t>(k));
+    for (bool colex : {true, false}) {
+      const std::size_t rows = 50;
+      std::vector<std::uint16_t> v(rows * k);
+      for (std::size_t r = 0; r < rows; ++r) {
+        // k distinct vertices below n, in the mode's order.
+        std::vector<std::uint16_t> c;
+        while (c.size() < k) {
+          const auto x = static_cast<std::uint16_t>(rng() % n);
+          if (std::find(c.begin(), c.end(), x) == c.end()) c.push_back(x);
+        }
+        std::sort(c.begin(), c.end());
+        std::uint64_t colex_rank = 0, lex_sum = 0;
+        for (std::size_t i = 0; i < k; ++i) {
+          colex_rank += combinatorial::binom(c[i], i + 1);
+          lex_sum += combinatorial::binom(n - 1 - c[i], k - i);
+        }
+        const std::uint64_t expected = colex ? colex_rank : combinatorial::binom(n, k) - 1 - lex_sum;
+        if (colex) std::reverse(c.begin(), c.end());
+        std::copy(c.begin(), c.end(), v.begin() + static_cast<std::ptrdiff_t>(r * k));
+        std::int64_t table_rank = -1, checked_rank = -1;
+        if (colex) {
+          combinatorial::rank_rows<true, 0>(c.data(), 1, k, n, &table_rank, combinatorial::TableCoefficients{});
+          combinatorial::rank_rows<true, 0>(c.data(), 1, k, n, &checked_rank, combinatorial::CheckedCoefficients{});
+        } else {
+          combinatorial::rank_rows<false, 0>(c.data(), 1, k, n, &table_rank, combinatorial::TableCoefficients{});
+          combinatorial::rank_rows<false, 0>(c.data(), 1, k, n, &checked_rank, combinatorial::CheckedCoefficients{});
+        }
+        ASSERT_EQ(static_cast<std::uint64_t>(table_rank), expected) << k << " " << colex;
+        ASSERT_EQ(static_cast<std::uint64_t>(checked_rank), expected) << k << " " << colex;
+      }
+    }
+  }
+}
