@@ -17,6 +17,7 @@
 #include "combinatorial/complement.hpp"
 #include "combinatorial/rank.hpp"
 #include "combinatorial/search.hpp"
+#include "combinatorial/unrank_pairs.hpp"
 #include "combinatorial/unrank_colex.hpp"
 #include "combinatorial/unrank_lex.hpp"
 
@@ -178,8 +179,13 @@ void unrank_combranks_array(const RankArray& ranks, std::uint64_t n, std::uint64
     }
     return;
   }
+  if (k == 2) {
+    colex ? combinatorial::unrank_pairs<false>(first, first + size, nn, dest)
+          : combinatorial::unrank_pairs<true>(first, first + size, nn, dest);
+    return;
+  }
   ensure_table(nn, kk);
-  if (k >= 3 || (k == 2 && colex)) {
+  if (k >= 3) {
     // Large batches pay for a bucket index once and then find most vertices
     // with one lookup and one comparison; the index is kept for later calls.
     static combinatorial::ColexBucketIndex index;
