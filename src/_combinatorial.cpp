@@ -154,6 +154,22 @@ std::uint16_t* unrank_by_complement(std::uint64_t rank, std::uint64_t count, std
   return combinatorial::write_complement<Colex>(taken, static_cast<std::size_t>(rest), n, out);
 }
 
+// The indexed kernel with k fixed at compile time for the common sizes.
+template <bool Lex>
+void unrank_indexed(const std::uint64_t* first, std::size_t size, std::int64_t n, std::int64_t k,
+                    const combinatorial::ColexBucketIndex& index, std::uint16_t* out) {
+  const std::uint64_t* const last = first + size;
+  switch (k) {
+    case 3: return combinatorial::unrank_colex_indexed<Lex, 3>(first, last, n, k, index, out);
+    case 4: return combinatorial::unrank_colex_indexed<Lex, 4>(first, last, n, k, index, out);
+    case 5: return combinatorial::unrank_colex_indexed<Lex, 5>(first, last, n, k, index, out);
+    case 6: return combinatorial::unrank_colex_indexed<Lex, 6>(first, last, n, k, index, out);
+    case 8: return combinatorial::unrank_colex_indexed<Lex, 8>(first, last, n, k, index, out);
+    case 12: return combinatorial::unrank_colex_indexed<Lex, 12>(first, last, n, k, index, out);
+    default: return combinatorial::unrank_colex_indexed<Lex, 0>(first, last, n, k, index, out);
+  }
+}
+
 }  // namespace
 
 void unrank_combranks_array(const RankArray& ranks, std::uint64_t n, std::uint64_t k, bool colex,
@@ -190,10 +206,10 @@ void unrank_combranks_array(const RankArray& ranks, std::uint64_t n, std::uint64
     // with one lookup and one comparison; the index is kept for later calls.
     static combinatorial::ColexBucketIndex index;
     const bool indexed = index.n == nn && index.k >= kk;
-    if (indexed || size >= 4096) {
+    if (indexed || size >= 8192) {
       if (!indexed) index.build(nn, kk);
-      colex ? combinatorial::unrank_colex_indexed<false>(first, first + size, nn, kk, index, dest)
-            : combinatorial::unrank_colex_indexed<true>(first, first + size, nn, kk, index, dest);
+      colex ? unrank_indexed<false>(first, size, nn, kk, index, dest)
+            : unrank_indexed<true>(first, size, nn, kk, index, dest);
       return;
     }
   }

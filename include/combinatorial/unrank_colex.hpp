@@ -105,18 +105,18 @@ namespace combinatorial {
 // A bucket index over rows 2..k of BC for one n: bucket b of row p holds the
 // vertex for the value b << shift[p], the largest m with C(m, p) <= b << shift,
 // so the vertex for any r lies in [start[p][b], start[p][b + 1]] with
-// b = r >> shift[p]. Rows get at most 2^14 + 1 entries; where C(m, p) grows
+// b = r >> shift[p]. Rows get at most 2^16 + 1 entries; where C(m, p) grows
 // by more than one bucket per vertex, which is where uniformly random ranks
 // mostly land, that bracket holds at most one step.
 struct ColexBucketIndex {
-  static constexpr int bucket_bits = 14;
+  static constexpr int bucket_bits = 16;
 
   std::int64_t n = -1;
   std::int64_t k = -1;
   std::vector<int> shift;
   std::vector<std::vector<std::uint16_t>> start;
 
-  // Builds the index for (n, k): O(k (2^14 + n)). Precondition: BC covers
+  // Builds the index for (n, k): O(k (2^16 + n)). Precondition: BC covers
   // (n, k), 2 <= k <= n - k, C(n, k) < 2^64, n <= 65536.
   void build(std::int64_t vertex_count, std::int64_t size) {
     n = -1;  // not valid until built
@@ -132,7 +132,7 @@ struct ColexBucketIndex {
       vertex_at.resize(buckets);
       std::int64_t m = p - 1;
       for (std::uint64_t b = 0; b < buckets; ++b) {
-        const std::uint64_t value = b << s;  // b <= 2^14 + 1 and s <= 50: no overflow
+        const std::uint64_t value = b << s;  // b <= 2^16 + 1 and s <= 48: no overflow
         while (m + 1 < vertex_count && static_cast<std::uint64_t>(row[m + 1]) <= value) ++m;
         vertex_at[b] = static_cast<std::uint16_t>(m);
       }
@@ -143,56 +143,75 @@ struct ColexBucketIndex {
   }
 };
 
+// The largest k for which 2 <= k <= n - k and C(n, k) < 2^64 can both hold:
+// C(2k, k) >= 2^64 from k = 34 on.
+inline constexpr std::int64_t max_index_size = 33;
+
 // Colex unranking of the ranks in [first, last) through a bucket index, eight
 // ranks at a time so that their lookups overlap. Writes k vertices per rank,
 // largest first. With Lex, ranks are lex ranks instead: each becomes
 // D = C(n, k) - 1 - r, whose colex vertices q give the lex vertices n - 1 - q,
-// smallest first. Does not allocate.
-// Preconditions: 2 <= k <= n - k; index built for (n, k') with k' >= k; BC
-// covers (n, k); 0 <= rank < C(n, k) < 2^64; n <= 65536.
-template <bool Lex, typename RankIt, typename OutIt>
+// smallest first. K is k when known at compile time, which lets every
+// position and lane unroll; 0 when k comes at run time. Does not allocate.
+// Preconditions: 2 <= k <= n - k; index built for n and at least k; BC covers
+// (n, k); 0 <= rank < C(n, k) < 2^64; n <= 65536.
+template <bool Lex, std::size_t K, typename RankIt, typename OutIt>
 void unrank_colex_indexed(RankIt first, RankIt last, std::int64_t n, std::int64_t k,
                           const ColexBucketIndex& index, OutIt out) {
   static_assert(sizeof(*first) == 8, "ranks are 64-bit");
+  static_assert(K == 0 || (K >= 2 && K <= max_index_size), "k fits the index");
   constexpr std::size_t lanes = 8;
-  const std::uint64_t last_rank = static_cast<std::uint64_t>(BC.row(k)[n]) - 1;
+  if constexpr (K != 0) k = static_cast<std::int64_t>(K);
   const auto width = static_cast<std::size_t>(k);
-  const auto vertex = [n](std::int64_t v) {
-    return static_cast<std::uint16_t>(Lex ? n - 1 - v : v);
+  // Local copies: stores of vertices could otherwise alias the index.
+  const long* rows[max_index_size + 1];
+  const std::uint16_t* starts[max_index_size + 1];
+  int shifts[max_index_size + 1];
+  for (std::int64_t p = 2; p <= k; ++p) {
+    rows[p] = BC.row(p);
+    starts[p] = index.start[static_cast<std::size_t>(p)].data();
+    shifts[p] = index.shift[static_cast<std::size_t>(p)];
+  }
+  const std::uint64_t last_rank = static_cast<std::uint64_t>(BC.row(k)[n]) - 1;
+  const auto vertex = [n](std::uint64_t v) {
+    return static_cast<std::uint16_t>(Lex ? static_cast<std::uint64_t>(n) - 1 - v : v);
   };
-  // One position p of `count` ranks whose remainders are r[0..count).
-  const auto position = [&](std::int64_t p, std::uint64_t* r, std::size_t count, OutIt dest) {
-    const long* row = BC.row(p);
-    const std::uint16_t* vertex_at = index.start[static_cast<std::size_t>(p)].data();
-    const int s = index.shift[static_cast<std::size_t>(p)];
-    for (std::size_t l = 0; l < count; ++l) {
-      const std::uint64_t rl = r[l];
-      const std::uint64_t b = rl >> s;
-      std::int64_t v = vertex_at[b];
-      v += static_cast<std::uint64_t>(row[v + 1]) <= rl;
-      const std::int64_t hi = vertex_at[b + 1];
-      if (v < hi && static_cast<std::uint64_t>(row[v + 1]) <= rl) {
-        v = detail::bisect(detail::RowReader<false>{row, p}, rl, v + 1, hi);
-      }
-      dest[l * width + static_cast<std::size_t>(k - p)] = vertex(v);
-      r[l] = rl - static_cast<std::uint64_t>(row[v]);
+  // The vertex at position p for remainder r: one bucket lookup and one step,
+  // with a bisection in the bucket's bracket when the step does not settle it.
+  const auto find = [&](std::int64_t p, std::uint64_t r) {
+    const long* row = rows[p];
+    const std::uint64_t b = r >> shifts[p];
+    std::int64_t v = starts[p][b];
+    v += static_cast<std::uint64_t>(row[v + 1]) <= r;
+    if (__builtin_expect(static_cast<std::uint64_t>(row[v + 1]) <= r, 0)) {
+      v = detail::bisect(detail::RowReader<false>{row, p}, r, v + 1, starts[p][b + 1]);
     }
+    return v;
   };
   std::uint64_t r[lanes];
-  while (first != last) {
-    const std::size_t count = std::min<std::size_t>(lanes, static_cast<std::size_t>(last - first));
-    for (std::size_t l = 0; l < count; ++l) {
-      const auto rank = static_cast<std::uint64_t>(first[l]);
-      r[l] = Lex ? last_rank - rank : rank;
+  for (; last - first >= static_cast<std::ptrdiff_t>(lanes); first += lanes, out += lanes * width) {
+    for (std::size_t l = 0; l < lanes; ++l) {
+      r[l] = Lex ? last_rank - static_cast<std::uint64_t>(first[l]) : static_cast<std::uint64_t>(first[l]);
     }
-    if (count == lanes) {
-      for (std::int64_t p = k; p >= 2; --p) position(p, r, lanes, out);
-    } else {
-      for (std::int64_t p = k; p >= 2; --p) position(p, r, count, out);
+#pragma GCC unroll 32
+    for (std::int64_t p = k; p >= 2; --p) {
+#pragma GCC unroll 8
+      for (std::size_t l = 0; l < lanes; ++l) {
+        const std::int64_t v = find(p, r[l]);
+        out[l * width + static_cast<std::size_t>(k - p)] = vertex(static_cast<std::uint64_t>(v));
+        r[l] -= static_cast<std::uint64_t>(rows[p][v]);
+      }
     }
-    for (std::size_t l = 0; l < count; ++l) out[l * width + width - 1] = vertex(static_cast<std::int64_t>(r[l]));
-    first += static_cast<std::ptrdiff_t>(count);
-    out += static_cast<std::ptrdiff_t>(count * width);
+    for (std::size_t l = 0; l < lanes; ++l) out[l * width + width - 1] = vertex(r[l]);
+  }
+  for (; first != last; ++first, out += width) {
+    std::uint64_t rest = Lex ? last_rank - static_cast<std::uint64_t>(*first) : static_cast<std::uint64_t>(*first);
+    for (std::int64_t p = k; p >= 2; --p) {
+      const std::int64_t v = find(p, rest);
+      out[k - p] = vertex(static_cast<std::uint64_t>(v));
+      rest -= static_cast<std::uint64_t>(rows[p][v]);
+    }
+    out[width - 1] = vertex(rest);
   }
 }
 
