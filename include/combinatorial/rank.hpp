@@ -59,6 +59,7 @@ bool rows_well_formed(const std::uint16_t* v, std::size_t size, std::size_t k,
     __m128i bad = _mm_setzero_si128();
     __m128i top = _mm_setzero_si128();
     std::size_t phase = 0;
+    const std::size_t step = 8 % k;  // a division per block would dominate the loop
     for (; i + 9 <= size; i += 8) {
       const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
       const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i + 1));
@@ -72,7 +73,8 @@ bool rows_well_formed(const std::uint16_t* v, std::size_t size, std::size_t k,
       }
       bad = _mm_or_si128(bad, _mm_and_si128(wrong, _mm_load_si128(reinterpret_cast<const __m128i*>(masks[phase]))));
       top = _mm_max_epu16(top, a);
-      phase = (phase + 8) % k;
+      phase += step;
+      if (phase >= k) phase -= k;
     }
     ok = _mm_testz_si128(bad, bad);
     alignas(16) std::uint16_t lanes[8];

@@ -70,14 +70,16 @@ constexpr std::int64_t get_max(std::int64_t hi, std::int64_t lo, Pred pred) {
 
 // pred(v) = C(v, k) <= r, both as unsigned 64-bit values. CheckedLookup reads
 // BC(v, k), valid for every v; otherwise row k of BC is read directly and the
-// caller must have made BC cover every v searched.
+// caller must have made BC cover every v searched. A saturated coefficient
+// stands for 2^64 or more and exceeds every r, 2^64 - 1 included: no C(v, k)
+// with v < 2^63 equals 2^64 - 1 exactly.
 template <bool CheckedLookup>
 struct CoefficientAtMost {
   std::int64_t r;
   std::int64_t k;
   bool operator()(std::int64_t v) const noexcept {
-    const std::int64_t c = CheckedLookup ? BC(v, k) : BC.row(k)[v];
-    return static_cast<std::uint64_t>(c) <= static_cast<std::uint64_t>(r);
+    const auto c = static_cast<std::uint64_t>(CheckedLookup ? BC(v, k) : BC.row(k)[v]);
+    return c <= static_cast<std::uint64_t>(r) && c != binom_saturated;
   }
 };
 
