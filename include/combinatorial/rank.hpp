@@ -105,14 +105,16 @@ void rank_rows(const std::uint16_t* first, std::size_t rows, std::size_t k, std:
   } else if (k == 1) {
     std::copy(first, first + rows, out);  // the vertex itself in both orders
   } else if (k == 2) {
-    const auto nn = static_cast<std::int64_t>(n);  // C(n, 2) < 2^63 keeps n * a exact
+    // g (g - 1) and a (a + 1) stay below 2^32 for 16-bit vertices; 32-bit
+    // unsigned products let the loop vectorise.
+    const std::uint64_t nn = n;  // C(n, 2) < 2^63 keeps n * a exact
     for (std::size_t i = 0; i < rows; ++i, first += 2) {
-      const std::int64_t g0 = first[0], g1 = first[1];
+      const std::uint32_t g0 = first[0], g1 = first[1];
       if constexpr (Colex) {
-        out[i] = g1 + g0 * (g0 - 1) / 2;
+        out[i] = static_cast<std::int64_t>(g1 + g0 * (g0 - 1) / 2);
       } else {
-        const std::int64_t a = std::min(g0, g1), b = std::max(g0, g1);
-        out[i] = nn * a - a * (a + 1) / 2 + b - a - 1;
+        const std::uint32_t a = std::min(g0, g1), b = std::max(g0, g1);
+        out[i] = static_cast<std::int64_t>(nn * a - a * (a + 1) / 2 + b - a - 1);
       }
     }
   } else {
