@@ -7,6 +7,7 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -126,32 +127,46 @@ void ensure_table(std::int64_t n, std::int64_t k) {
   if (!BC.covers(n, k)) BC.precompute(n, k);
 }
 
-// The table that the checked lookup is best served by for (n, k_max): as much
-// of it as the cap allows. Results read through BC(m, j) never depend on it.
-void rebuild_table_within_cap(std::int64_t n, std::int64_t k_max) {
-  const std::int64_t rows_within_cap = combinatorial::max_table_cells / (n + 2) - 2;
-  BC.precompute(n, std::min({k_max, n, rows_within_cap}));
+// Refuses an out array that overlaps an input: the kernels read each rank
+// while writing earlier results, so overlapping memory would feed them
+// values that were never checked.
+void check_no_overlap(const VertexArray& out, const py::array& input, const char* name) {
+  const auto out_begin = reinterpret_cast<std::uintptr_t>(out.data());
+  const auto in_begin = reinterpret_cast<std::uintptr_t>(input.data());
+  const auto out_bytes = static_cast<std::uintptr_t>(out.nbytes());
+  const auto in_bytes = static_cast<std::uintptr_t>(input.nbytes());
+  if (out_bytes && in_bytes && out_begin < in_begin + in_bytes && in_begin < out_begin + out_bytes) {
+    throw std::invalid_argument(std::string("out shares memory with ") + name +
+                                ", which would be overwritten while it is read");
+  }
 }
 
 // Unranks a k-subset with k > n - k through its (n - k)-subset complement, so
-// that the table needs only n - k + 1 rows. `count` is C(n, k).
+// that the table needs only n - k + 1 rows. `count` is C(n, k); `unrank`
+// writes the vertices of one (n - k)-subset rank: largest first for colex,
+// smallest first for lex.
+template <bool Colex, typename Unrank>
+std::uint16_t* unrank_by_complement(std::uint64_t rank, std::uint64_t count, std::int64_t n,
+                                    std::int64_t k, std::uint16_t* out, Unrank unrank) {
+  const std::int64_t rest = n - k;  // at most 33 whenever C(n, k) fits 64 bits
+  std::uint16_t taken[combinatorial::max_index_size + 1];
+  if (rest > 0) unrank(count - 1 - rank, rest, taken);
+  return combinatorial::write_complement<Colex>(taken, static_cast<std::size_t>(rest), n, out);
+}
+
+// The complement unranked by the plain kernels, direct or checked.
 template <bool Colex, bool CheckedLookup>
 std::uint16_t* unrank_by_complement(std::uint64_t rank, std::uint64_t count, std::int64_t n,
                                     std::int64_t k, std::uint16_t* out) {
-  const std::uint64_t complement_rank = count - 1 - rank;
-  const std::int64_t rest = n - k;  // < 33 whenever C(n, k) fits 64 bits
-  std::uint16_t taken[64];
-  if (rest > 0) {
+  return unrank_by_complement<Colex>(rank, count, n, k, out,
+                                     [n](std::uint64_t r, std::int64_t size, std::uint16_t* taken) {
     if constexpr (Colex) {
-      combinatorial::unrank_colex<CheckedLookup, false, false, 0>(&complement_rank, &complement_rank + 1,
-                                                                   n, rest, taken);
+      combinatorial::unrank_colex<CheckedLookup, false, false, 0>(&r, &r + 1, n, size, taken);
     } else {
-      combinatorial::unrank_lex<CheckedLookup>(&complement_rank, &complement_rank + 1,
-                                               static_cast<std::uint64_t>(n),
-                                               static_cast<std::uint64_t>(rest), taken);
+      combinatorial::unrank_lex<CheckedLookup>(&r, &r + 1, static_cast<std::uint64_t>(n),
+                                               static_cast<std::uint64_t>(size), taken);
     }
-  }
-  return combinatorial::write_complement<Colex>(taken, static_cast<std::size_t>(rest), n, out);
+  });
 }
 
 // The indexed kernel with k fixed at compile time for the common sizes.
@@ -177,6 +192,7 @@ void unrank_combranks_array(const RankArray& ranks, std::uint64_t n, std::uint64
   std::uint16_t* const dest = out.mutable_data();  // a read-only out fails here
   check_vertex_count(n);
   const std::uint64_t count = combination_count(n, k);
+  check_no_overlap(out, ranks, "ranks");
   const std::uint64_t* const first = ranks.data();
   const auto size = static_cast<std::size_t>(ranks.size());
   check_ranks(first, size, n, k, count);
@@ -229,6 +245,8 @@ void unrank_combranks_array_full_k(const RankArray& ranks, std::uint64_t n, cons
     throw std::invalid_argument("ks holds " + to_string(ks.size()) + " sizes, but there are " +
                                 to_string(size) + " ranks");
   }
+  check_no_overlap(out, ranks, "ranks");
+  check_no_overlap(out, ks, "ks");
   const std::uint64_t* const rank = ranks.data();
   const std::uint16_t* const sizes = ks.data();
 
@@ -236,17 +254,21 @@ void unrank_combranks_array_full_k(const RankArray& ranks, std::uint64_t n, cons
   // C(n, k) for the sizes met, since binom costs up to 64 steps.
   std::vector<std::uint64_t> counts;
   std::size_t total = 0;
+  std::uint64_t rows_read = 0;  // the most table rows one combination reads
   for (std::size_t i = 0; i < size; ++i) {
     const std::uint16_t k = sizes[i];
     if (k >= counts.size()) counts.resize(k + 1u, combinatorial::binom_saturated);
     if (counts[k] == combinatorial::binom_saturated) counts[k] = combination_count(n, k);
     if (rank[i] >= counts[k]) throw_bad_rank(rank[i], i, n, k, counts[k]);
+    rows_read = std::max<std::uint64_t>(rows_read, std::min<std::uint64_t>(k, n - k));
     total += k;  // at most 2^16 per rank: cannot overflow
   }
   check_out_size(out, total);
 
+  // The checked lookup gives the same values with any table; rows beyond
+  // those read (at most 33, since complements keep k <= n - k) only cost.
   const auto nn = static_cast<std::int64_t>(n);
-  rebuild_table_within_cap(nn, static_cast<std::int64_t>(std::min<std::uint64_t>(k_max, n)));
+  BC.precompute(nn, static_cast<std::int64_t>(std::min(k_max, rows_read)));
   std::uint16_t* at = dest;
   for (std::size_t i = 0; i < size; ++i) {
     const std::int64_t k = sizes[i];
@@ -485,21 +507,28 @@ UnsignedResult comb5(const CoefficientArray& N, const CoefficientArray& K, std::
 
 namespace {
 
-template <bool UseGuess, bool Gallop, std::size_t Probes>
-void run_colex_member(const std::int64_t* first, const std::int64_t* last, std::int64_t n,
-                      std::int64_t k, std::uint16_t* out) {
+template <typename Rank>
+using ColexMember = void (*)(const Rank*, const Rank*, std::int64_t, std::int64_t, std::uint16_t*);
+
+template <typename Rank, bool UseGuess, bool Gallop, std::size_t Probes>
+void colex_member(const Rank* first, const Rank* last, std::int64_t n, std::int64_t k,
+                  std::uint16_t* out) {
   combinatorial::unrank_colex<false, UseGuess, Gallop, Probes>(first, last, n, k, out);
 }
 
-template <bool UseGuess, bool Gallop>
-void run_colex_member(std::uint64_t probes, const std::int64_t* first, const std::int64_t* last,
-                      std::int64_t n, std::int64_t k, std::uint16_t* out) {
-  switch (std::min<std::uint64_t>(probes, 3)) {
-    case 0: return run_colex_member<UseGuess, Gallop, 0>(first, last, n, k, out);
-    case 1: return run_colex_member<UseGuess, Gallop, 1>(first, last, n, k, out);
-    case 2: return run_colex_member<UseGuess, Gallop, 2>(first, last, n, k, out);
-    default: return run_colex_member<UseGuess, Gallop, 3>(first, last, n, k, out);
-  }
+template <typename Rank, bool UseGuess, bool Gallop>
+constexpr std::array<ColexMember<Rank>, 4> colex_members_by_probes = {
+    &colex_member<Rank, UseGuess, Gallop, 0>, &colex_member<Rank, UseGuess, Gallop, 1>,
+    &colex_member<Rank, UseGuess, Gallop, 2>, &colex_member<Rank, UseGuess, Gallop, 3>};
+
+// The member that the three selection arguments pick; probes of 3 or more select 3.
+template <typename Rank>
+ColexMember<Rank> select_colex_member(bool use_guess, bool gallop, std::uint64_t probes) {
+  const auto& members = use_guess ? (gallop ? colex_members_by_probes<Rank, true, true>
+                                            : colex_members_by_probes<Rank, true, false>)
+                                  : (gallop ? colex_members_by_probes<Rank, false, true>
+                                            : colex_members_by_probes<Rank, false, false>);
+  return members[std::min<std::uint64_t>(probes, 3)];
 }
 
 }  // namespace
@@ -509,6 +538,7 @@ void unrank_colex_bench(const SignedRankArray& ranks, std::uint64_t n, std::uint
   if (n > 65535) throw std::invalid_argument("n is too large; overflow detected!");
   std::uint16_t* const dest = out.mutable_data();  // a read-only out fails here
   const std::uint64_t count = combination_count(n, k);
+  check_no_overlap(out, ranks, "ranks");
   const std::int64_t* const first = ranks.data();
   const auto size = static_cast<std::size_t>(ranks.size());
   check_ranks(first, size, n, k, count);
@@ -516,15 +546,21 @@ void unrank_colex_bench(const SignedRankArray& ranks, std::uint64_t n, std::uint
 
   const auto nn = static_cast<std::int64_t>(n);
   const auto kk = static_cast<std::int64_t>(k);
-  BC.precompute(nn, kk);
-  const std::int64_t* const last = first + size;
-  if (use_guess) {
-    gallop ? run_colex_member<true, true>(probes, first, last, nn, kk, dest)
-           : run_colex_member<true, false>(probes, first, last, nn, kk, dest);
-  } else {
-    gallop ? run_colex_member<false, true>(probes, first, last, nn, kk, dest)
-           : run_colex_member<false, false>(probes, first, last, nn, kk, dest);
+  if (k >= 2 && k > n - k && BC.cells_needed(nn, kk) < 0) {
+    // Beyond the table cap, the member unranks the complements instead.
+    BC.precompute(nn, nn - kk);
+    const ColexMember<std::uint64_t> member = select_colex_member<std::uint64_t>(use_guess, gallop, probes);
+    std::uint16_t* at = dest;
+    for (std::size_t i = 0; i < size; ++i) {
+      at = unrank_by_complement<true>(static_cast<std::uint64_t>(first[i]), count, nn, kk, at,
+                                      [&](std::uint64_t r, std::int64_t rest, std::uint16_t* taken) {
+                                        member(&r, &r + 1, nn, rest, taken);
+                                      });
+    }
+    return;
   }
+  BC.precompute(nn, kk);
+  select_colex_member<std::int64_t>(use_guess, gallop, probes)(first, first + size, nn, kk, dest);
 }
 
 PYBIND11_MODULE(_combinatorial, m) {

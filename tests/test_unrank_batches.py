@@ -72,3 +72,34 @@ def test_small_calls_after_a_large_one_reuse_the_same_answers():
     out = np.zeros((len(ranks), k + 1), np.uint16)
     m.unrank_combs(ranks, n, k + 1, True, out)
     assert (m.rank_combs_sorted(out, n, True) == ranks.astype(np.int64)).all()
+
+
+def test_bench_beyond_the_table_cap_unranks_complements():
+    n, k = 20000, 19998  # a table for (n, k) would exceed the cap
+    count = math.comb(n, k)
+    ranks = np.array([0, 1, count // 2, count - 1], np.int64)
+    reference = np.zeros((4, k), np.uint16)
+    m.unrank_combs(ranks.astype(np.uint64), n, k, True, reference)
+    for use_guess in (False, True):
+        for gallop in (False, True):
+            for probes in range(4):
+                out = np.zeros((4, k), np.uint16)
+                m.unrank_colex_bench(ranks, n, k, use_guess, gallop, probes, out)
+                assert (out == reference).all()
+    assert (m.rank_combs_sorted(reference, n, True) == ranks).all()
+
+
+def test_unrank_combs_k_with_a_huge_k_max_builds_only_what_it_reads():
+    # k_max far beyond the table cap: results never depend on it.
+    n = 65536
+    ks = np.array([65535, 3, 2, 65536 - 4], np.uint16)
+    ranks = np.array([5, 12345, 777, 99], np.uint64)
+    out = np.zeros(int(ks.astype(np.int64).sum()), np.uint16)
+    m.unrank_combs_k(ranks, n, ks, 2**64 - 1, True, out)
+    at = 0
+    for rank, k in zip(ranks, ks):
+        k = int(k)
+        row = out[at:at + k]
+        assert (np.diff(row.astype(np.int64)) > 0).all() and int(row[-1]) < n
+        assert m.rank_combs_unsorted([row.tolist()], n, True).tolist() == [int(rank)]
+        at += k
