@@ -87,22 +87,20 @@ template <typename Rank>
 }
 
 // Refuses the first rank outside [0, count). One branch-free pass over the
-// ranks; the offender is looked for only once a bad rank is known to exist.
+// ranks, in a form that vectorises; the offender is looked for only once a
+// bad rank is known to exist.
 template <typename Rank>
 void check_ranks(const Rank* ranks, std::size_t size, std::uint64_t n, std::uint64_t k,
                  std::uint64_t count) {
-  const auto bad = [count](Rank r) {
-    if constexpr (std::is_signed_v<Rank>) {
-      return (r < 0) | (static_cast<std::uint64_t>(r) >= count);
-    } else {
-      return r >= count;
-    }
-  };
-  bool any_bad = false;
-  for (std::size_t i = 0; i < size; ++i) any_bad |= bad(ranks[i]);
-  if (!any_bad) return;
-  const std::size_t index = static_cast<std::size_t>(std::find_if(ranks, ranks + size, bad) - ranks);
-  throw_bad_rank(ranks[index], index, n, k, count);
+  std::uint64_t bad = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    bad |= static_cast<std::uint64_t>(ranks[i]) >= count ? ~std::uint64_t{0} : 0;
+    if constexpr (std::is_signed_v<Rank>) bad |= ranks[i] < 0 ? ~std::uint64_t{0} : 0;
+  }
+  if (!bad) return;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (ranks[i] < 0 || static_cast<std::uint64_t>(ranks[i]) >= count) throw_bad_rank(ranks[i], i, n, k, count);
+  }
 }
 
 // out * per_item, or a ValueError when the product does not fit.

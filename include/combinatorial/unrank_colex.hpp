@@ -105,18 +105,22 @@ namespace combinatorial {
 // A bucket index over rows 2..k of BC for one n: bucket b of row p holds the
 // vertex for the value b << shift[p], the largest m with C(m, p) <= b << shift,
 // so the vertex for any r lies in [start[p][b], start[p][b + 1]] with
-// b = r >> shift[p]. Rows get at most 2^16 + 1 entries; where C(m, p) grows
-// by more than one bucket per vertex, which is where uniformly random ranks
-// mostly land, that bracket holds at most one step.
+// b = r >> shift[p]. Where C(m, p) grows by more than one bucket per vertex,
+// which is where uniformly random ranks mostly land, that bracket holds at
+// most one step. Rows get up to 2^bits + 1 entries: few for small k, so that
+// the index stays in the first-level cache, more for large k, whose lower
+// positions see small remainders where buckets would otherwise be wide.
 struct ColexBucketIndex {
-  static constexpr int bucket_bits = 16;
+  static constexpr int bucket_bits(std::int64_t size) noexcept {
+    return size <= 3 ? 13 : size <= 6 ? 14 : 16;
+  }
 
   std::int64_t n = -1;
   std::int64_t k = -1;
   std::vector<int> shift;
   std::vector<std::vector<std::uint16_t>> start;
 
-  // Builds the index for (n, k): O(k (2^16 + n)). Precondition: BC covers
+  // Builds the index for (n, k): O(k (2^bits + n)). Precondition: BC covers
   // (n, k), 2 <= k <= n - k, C(n, k) < 2^64, n <= 65536.
   void build(std::int64_t vertex_count, std::int64_t size) {
     n = -1;  // not valid until built
@@ -126,13 +130,13 @@ struct ColexBucketIndex {
       const long* row = BC.row(p);
       const auto total = static_cast<std::uint64_t>(row[vertex_count]);  // C(n, p) <= C(n, k)
       const int bits = 64 - __builtin_clzll(total | 1);
-      const int s = std::max(0, bits - bucket_bits);
+      const int s = std::max(0, bits - bucket_bits(size));
       const std::uint64_t buckets = ((total - 1) >> s) + 2;
       std::vector<std::uint16_t>& vertex_at = start[static_cast<std::size_t>(p)];
       vertex_at.resize(buckets);
       std::int64_t m = p - 1;
       for (std::uint64_t b = 0; b < buckets; ++b) {
-        const std::uint64_t value = b << s;  // b <= 2^16 + 1 and s <= 48: no overflow
+        const std::uint64_t value = b << s;  // b <= 2^16 + 1 and s <= 51: no overflow
         while (m + 1 < vertex_count && static_cast<std::uint64_t>(row[m + 1]) <= value) ++m;
         vertex_at[b] = static_cast<std::uint16_t>(m);
       }
@@ -147,12 +151,13 @@ struct ColexBucketIndex {
 // C(2k, k) >= 2^64 from k = 34 on.
 inline constexpr std::int64_t max_index_size = 33;
 
-// Colex unranking of the ranks in [first, last) through a bucket index, eight
-// ranks at a time so that their lookups overlap. Writes k vertices per rank,
+// Colex unranking of the ranks in [first, last) through a bucket index, 8 or
+// 16 ranks at a time so that their lookups overlap. Writes k vertices per rank,
 // largest first. With Lex, ranks are lex ranks instead: each becomes
 // D = C(n, k) - 1 - r, whose colex vertices q give the lex vertices n - 1 - q,
-// smallest first. K is k when known at compile time, which lets every
-// position and lane unroll; 0 when k comes at run time. Does not allocate.
+// smallest first. K is k when known at compile time, which lets the lanes
+// unroll, and the positions too for short rows; 0 when k comes at run time.
+// Does not allocate.
 // Preconditions: 2 <= k <= n - k; index built for n and at least k; BC covers
 // (n, k); 0 <= rank < C(n, k) < 2^64; n <= 65536.
 template <bool Lex, std::size_t K, typename RankIt, typename OutIt>
@@ -160,7 +165,8 @@ void unrank_colex_indexed(RankIt first, RankIt last, std::int64_t n, std::int64_
                           const ColexBucketIndex& index, OutIt out) {
   static_assert(sizeof(*first) == 8, "ranks are 64-bit");
   static_assert(K == 0 || (K >= 2 && K <= max_index_size), "k fits the index");
-  constexpr std::size_t lanes = 8;
+  constexpr bool short_rows = K != 0 && K <= 6;  // measured: unrolled positions pay off there
+  constexpr std::size_t lanes = short_rows ? 8 : 16;
   if constexpr (K != 0) k = static_cast<std::int64_t>(K);
   const auto width = static_cast<std::size_t>(k);
   // Local copies: stores of vertices could otherwise alias the index.
@@ -193,14 +199,19 @@ void unrank_colex_indexed(RankIt first, RankIt last, std::int64_t n, std::int64_
     for (std::size_t l = 0; l < lanes; ++l) {
       r[l] = Lex ? last_rank - static_cast<std::uint64_t>(first[l]) : static_cast<std::uint64_t>(first[l]);
     }
-#pragma GCC unroll 32
-    for (std::int64_t p = k; p >= 2; --p) {
-#pragma GCC unroll 8
+    const auto position = [&](std::int64_t p) {
+#pragma GCC unroll 16
       for (std::size_t l = 0; l < lanes; ++l) {
         const std::int64_t v = find(p, r[l]);
         out[l * width + static_cast<std::size_t>(k - p)] = vertex(static_cast<std::uint64_t>(v));
         r[l] -= static_cast<std::uint64_t>(rows[p][v]);
       }
+    };
+    if constexpr (short_rows) {
+#pragma GCC unroll 8
+      for (std::int64_t p = k; p >= 2; --p) position(p);
+    } else {
+      for (std::int64_t p = k; p >= 2; --p) position(p);
     }
     for (std::size_t l = 0; l < lanes; ++l) out[l * width + width - 1] = vertex(r[l]);
   }
