@@ -99,11 +99,13 @@ void check_ranks(const Rank* ranks, std::size_t size, std::uint64_t n, std::uint
   }
   if (!bad) return;
   for (std::size_t i = 0; i < size; ++i) {
-    if (ranks[i] < 0 || static_cast<std::uint64_t>(ranks[i]) >= count) throw_bad_rank(ranks[i], i, n, k, count);
+    if (ranks[i] < 0 || static_cast<std::uint64_t>(ranks[i]) >= count) {
+      throw_bad_rank(ranks[i], i, n, k, count);
+    }
   }
 }
 
-// out * per_item, or a ValueError when the product does not fit.
+// items * per_item, or a ValueError when the product does not fit.
 std::size_t needed_slots(std::size_t items, std::uint64_t per_item) {
   std::size_t slots = 0;
   if (__builtin_mul_overflow(items, per_item, &slots)) {
