@@ -122,6 +122,25 @@ void check_out_size(const VertexArray& out, std::size_t needed) {
   }
 }
 
+// The writable buffer of out. A read-only out fails here with ValueError
+// "array is not writeable"; a misaligned one is refused as well, since the
+// kernels store whole uint16 values.
+std::uint16_t* writable_vertices(VertexArray& out) {
+  std::uint16_t* const dest = out.mutable_data();
+  if (!(out.flags() & py::detail::npy_api::NPY_ARRAY_ALIGNED_)) {
+    throw std::invalid_argument("out is not aligned for uint16 elements");
+  }
+  return dest;
+}
+
+// The array itself when its elements are aligned, otherwise an aligned copy
+// for the call: the kernels read whole elements.
+template <typename Array>
+Array aligned(const Array& array) {
+  if (array.flags() & py::detail::npy_api::NPY_ARRAY_ALIGNED_) return array;
+  return Array::ensure(array.attr("copy")());
+}
+
 // Makes BC cover (n, k) unless it already does.
 void ensure_table(std::int64_t n, std::int64_t k) {
   if (!BC.covers(n, k)) BC.precompute(n, k);
@@ -187,12 +206,13 @@ void unrank_indexed(const std::uint64_t* first, std::size_t size, std::int64_t n
 
 }  // namespace
 
-void unrank_combranks_array(const RankArray& ranks, std::uint64_t n, std::uint64_t k, bool colex,
+void unrank_combranks_array(const RankArray& ranks_arg, std::uint64_t n, std::uint64_t k, bool colex,
                             VertexArray& out) {
-  std::uint16_t* const dest = out.mutable_data();  // a read-only out fails here
+  const RankArray ranks = aligned(ranks_arg);
+  std::uint16_t* const dest = writable_vertices(out);
   check_vertex_count(n);
   const std::uint64_t count = combination_count(n, k);
-  check_no_overlap(out, ranks, "ranks");
+  check_no_overlap(out, ranks_arg, "ranks");
   const std::uint64_t* const first = ranks.data();
   const auto size = static_cast<std::size_t>(ranks.size());
   check_ranks(first, size, n, k, count);
@@ -236,17 +256,24 @@ void unrank_combranks_array(const RankArray& ranks, std::uint64_t n, std::uint64
   }
 }
 
-void unrank_combranks_array_full_k(const RankArray& ranks, std::uint64_t n, const VertexArray& ks,
+void unrank_combranks_array_full_k(const RankArray& ranks_arg, std::uint64_t n, const VertexArray& ks_arg,
                                    std::uint64_t k_max, bool colex, VertexArray& out) {
-  std::uint16_t* const dest = out.mutable_data();  // a read-only out fails here
+  const RankArray ranks = aligned(ranks_arg);
+  const VertexArray ks = aligned(ks_arg);
+  std::uint16_t* const dest = writable_vertices(out);
   const auto size = static_cast<std::size_t>(ranks.shape(0));  // a 0-d array fails here
+  if (static_cast<std::size_t>(ranks.size()) < size) {
+    throw std::invalid_argument("ranks holds " + to_string(ranks.size()) +
+                                " elements, fewer than the " + to_string(size) +
+                                " of its first axis");
+  }
   check_vertex_count(n);
   if (static_cast<std::size_t>(ks.size()) < size) {
     throw std::invalid_argument("ks holds " + to_string(ks.size()) + " sizes, but there are " +
                                 to_string(size) + " ranks");
   }
-  check_no_overlap(out, ranks, "ranks");
-  check_no_overlap(out, ks, "ks");
+  check_no_overlap(out, ranks_arg, "ranks");
+  check_no_overlap(out, ks_arg, "ks");
   const std::uint64_t* const rank = ranks.data();
   const std::uint16_t* const sizes = ks.data();
 
@@ -359,7 +386,8 @@ void rank_rows_any_k(const std::uint16_t* first, std::size_t rows, std::size_t k
 
 }  // namespace
 
-SignedResult rank_combs_sorted(VertexArray combs, std::uint64_t n, bool colex) {
+SignedResult rank_combs_sorted(VertexArray combs_arg, std::uint64_t n, bool colex) {
+  const VertexArray combs = aligned(combs_arg);
   const auto k = static_cast<std::size_t>(combs.shape(1));  // fewer than two axes fail here
   if (n > static_cast<std::uint64_t>(INT64_MAX)) {
     throw std::invalid_argument("n = " + to_string(n) + " is too large: it must be below 2^63");
@@ -458,7 +486,9 @@ void check_same_size(const CoefficientArray& N, const CoefficientArray& K) {
 
 }  // namespace
 
-UnsignedResult comb1(const CoefficientArray& N, const CoefficientArray& K) {
+UnsignedResult comb1(const CoefficientArray& N_arg, const CoefficientArray& K_arg) {
+  const CoefficientArray N = aligned(N_arg);
+  const CoefficientArray K = aligned(K_arg);
   check_same_size(N, K);
   const auto n = N.unchecked<1>();
   const auto k = K.unchecked<1>();
@@ -466,13 +496,15 @@ UnsignedResult comb1(const CoefficientArray& N, const CoefficientArray& K) {
                       [&](py::ssize_t i) { return std::pair{n(i), k(i)}; });
 }
 
-UnsignedResult comb2(const CoefficientArray& N, std::uint16_t k) {
+UnsignedResult comb2(const CoefficientArray& N_arg, std::uint16_t k) {
+  const CoefficientArray N = aligned(N_arg);
   const auto n = N.unchecked<1>();
   return coefficients(static_cast<std::size_t>(N.size()),
                       [&](py::ssize_t i) { return std::pair<std::uint64_t, std::uint64_t>{n(i), k}; });
 }
 
-UnsignedResult comb3(std::uint16_t n, const CoefficientArray& K) {
+UnsignedResult comb3(std::uint16_t n, const CoefficientArray& K_arg) {
+  const CoefficientArray K = aligned(K_arg);
   const auto k = K.unchecked<1>();
   return coefficients(static_cast<std::size_t>(K.size()),
                       [&](py::ssize_t i) { return std::pair<std::uint64_t, std::uint64_t>{n, k(i)}; });
@@ -480,13 +512,18 @@ UnsignedResult comb3(std::uint16_t n, const CoefficientArray& K) {
 
 std::uint64_t comb4(std::uint16_t n, std::uint16_t k) { return exact_or_throw(coefficient(n, k), n, k); }
 
-UnsignedResult comb5(const CoefficientArray& N, const CoefficientArray& K, std::uint64_t n_max,
+UnsignedResult comb5(const CoefficientArray& N_arg, const CoefficientArray& K_arg, std::uint64_t n_max,
                      std::uint64_t k_max) {
+  const CoefficientArray N = aligned(N_arg);
+  const CoefficientArray K = aligned(K_arg);
   check_same_size(N, K);
   if (n_max > static_cast<std::uint64_t>(INT64_MAX) || k_max > static_cast<std::uint64_t>(INT64_MAX)) {
     throw std::invalid_argument("table bounds n_max = " + to_string(n_max) + ", k_max = " +
                                 to_string(k_max) + " must be below 2^63");
   }
+  // Rows above n_max hold only zeros: elements there take the checked lookup,
+  // which gives the same 0, instead of rows that cost memory for nothing.
+  k_max = std::min(k_max, n_max);
   BC.precompute(static_cast<std::int64_t>(n_max), static_cast<std::int64_t>(k_max));
   const auto n = N.unchecked<1>();
   const auto k = K.unchecked<1>();
@@ -533,16 +570,18 @@ ColexMember<Rank> select_colex_member(bool use_guess, bool gallop, std::uint64_t
 
 }  // namespace
 
-void unrank_colex_bench(const SignedRankArray& ranks, std::uint64_t n, std::uint64_t k,
+void unrank_colex_bench(const SignedRankArray& ranks_arg, std::uint64_t n, std::uint64_t k,
                         bool use_guess, bool gallop, std::uint64_t probes, VertexArray& out) {
+  const SignedRankArray ranks = aligned(ranks_arg);
   if (n > 65535) throw std::invalid_argument("n is too large; overflow detected!");
-  std::uint16_t* const dest = out.mutable_data();  // a read-only out fails here
+  std::uint16_t* const dest = writable_vertices(out);
   const std::uint64_t count = combination_count(n, k);
-  check_no_overlap(out, ranks, "ranks");
+  check_no_overlap(out, ranks_arg, "ranks");
   const std::int64_t* const first = ranks.data();
   const auto size = static_cast<std::size_t>(ranks.size());
   check_ranks(first, size, n, k, count);
   check_out_size(out, needed_slots(size, std::max<std::uint64_t>(k, 1)));
+  if (size == 0) return;  // also covers k > n, where no rank is valid
 
   const auto nn = static_cast<std::int64_t>(n);
   const auto kk = static_cast<std::int64_t>(k);
