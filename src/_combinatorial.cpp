@@ -16,6 +16,7 @@
 
 #include "combinatorial/binomial.hpp"
 #include "combinatorial/complement.hpp"
+#include "combinatorial/lookup.hpp"
 #include "combinatorial/rank.hpp"
 #include "combinatorial/search.hpp"
 #include "combinatorial/unrank_pairs.hpp"
@@ -525,17 +526,24 @@ UnsignedResult comb5(const CoefficientArray& N_arg, const CoefficientArray& K_ar
   // which gives the same 0, instead of rows that cost memory for nothing.
   k_max = std::min(k_max, n_max);
   BC.precompute(static_cast<std::int64_t>(n_max), static_cast<std::int64_t>(k_max));
-  const auto n = N.unchecked<1>();
+  const auto n = N.unchecked<1>();  // arrays of other dimensions fail here
   const auto k = K.unchecked<1>();
-  const combinatorial::TableCoefficients table;
   const auto count = static_cast<std::size_t>(N.size());
   UnsignedResult result(static_cast<py::ssize_t>(count));
   std::uint64_t* const out = result.mutable_data();
+  const combinatorial::CoefficientCells table{BC.row(0), static_cast<std::size_t>(BC.max_n + 2),
+                                              n_max, k_max};
+  const auto contiguous = [](const CoefficientArray& a) { return a.size() < 2 || a.strides(0) == 8; };
+  if (contiguous(N) && contiguous(K) &&
+      combinatorial::lookup_coefficients(N.data(), K.data(), count, table, out)) {
+    return result;
+  }
+  // Strided inputs, and elements outside the table or saturated: one by one,
+  // with the checked lookup and the overflow check.
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint64_t ni = n(static_cast<py::ssize_t>(i)), ki = k(static_cast<py::ssize_t>(i));
-    // Elements outside the table get their value from the checked lookup.
     const std::uint64_t value = (ni <= n_max) & (ki <= k_max)
-                                    ? table(static_cast<std::int64_t>(ni), static_cast<std::int64_t>(ki))
+                                    ? static_cast<std::uint64_t>(table.cells[ki * table.stride + ni])
                                     : coefficient(ni, ki);
     out[i] = value == combinatorial::binom_saturated ? exact_or_throw(value, ni, ki) : value;
   }

@@ -155,3 +155,24 @@ def test_inputs_are_not_modified():
     k = u64([1, 2, 3])
     m.comb(n, k, 30, 3)
     assert n.tolist() == [10, 20, 30] and k.tolist() == [1, 2, 3]
+
+
+@pytest.mark.parametrize("size", [7, 8, 1000, 2**17 + 13])
+def test_table_form_on_long_arrays(size):
+    # Long contiguous arrays take the vectorised lookup; elements outside the
+    # table (n or k above the bounds, k > n, n beyond 2^63) must still come out
+    # exact wherever they sit.
+    rng = np.random.default_rng(size)
+    n = rng.integers(0, 90, size + 1, dtype=U64)
+    k = rng.integers(0, 12, size + 1, dtype=U64)
+    for at, (ni, ki) in zip(rng.integers(0, size + 1, 6), [(200, 3), (50, 30), (5, 9), (2**63 + 7, 1),
+                                                            (MAX64, 0), (80, 11)]):
+        n[at], k[at] = ni, ki
+    n, k = n[1:], k[1:]  # contiguous, but not on a 64-byte boundary
+    expected = [math.comb(int(a), int(b)) for a, b in zip(n, k)]
+    assert m.comb(n, k, 80, 10).tolist() == expected
+    for at in {0, size // 2, size - 1}:
+        big_n, big_k = n.copy(), k.copy()
+        big_n[at], big_k[at] = 70, 35
+        with pytest.raises(OverflowError, match="C\\(70, 35\\)"):
+            m.comb(big_n, big_k, 80, 40)

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "combinatorial/cpu.hpp"
+
 namespace combinatorial {
 
 namespace detail {
@@ -42,9 +44,9 @@ template <bool Lex>
   }
 }
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if COMBINATORIAL_AVX512_DISPATCH
 template <bool Lex>
-[[gnu::target("arch=x86-64-v4")]] void unrank_pairs_avx512(const std::uint64_t* first,
+COMBINATORIAL_AVX512 void unrank_pairs_avx512(const std::uint64_t* first,
                                                            const std::uint64_t* last, std::int64_t n,
                                                            std::uint16_t* out) noexcept {
   unrank_pairs_body<Lex>(first, last, n, out);
@@ -60,9 +62,8 @@ template <bool Lex>
 template <bool Lex>
 void unrank_pairs(const std::uint64_t* first, const std::uint64_t* last, std::int64_t n,
                   std::uint16_t* out) noexcept {
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-  static const bool has_avx512 = __builtin_cpu_supports("x86-64-v4");
-  if (has_avx512) return detail::unrank_pairs_avx512<Lex>(first, last, n, out);
+#if COMBINATORIAL_AVX512_DISPATCH
+  if (has_avx512()) return detail::unrank_pairs_avx512<Lex>(first, last, n, out);
 #endif
   detail::unrank_pairs_body<Lex>(first, last, n, out);
 }
