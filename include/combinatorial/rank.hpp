@@ -10,6 +10,7 @@
 #endif
 
 #include "combinatorial/binomial.hpp"
+#include "combinatorial/cpu.hpp"
 
 namespace combinatorial {
 
@@ -19,7 +20,7 @@ namespace combinatorial {
 struct TableCoefficients {
   const long* cells = BC.row(0);
   std::size_t stride = static_cast<std::size_t>(BC.max_n + 2);
-  std::uint64_t operator()(std::int64_t m, std::int64_t j) const noexcept {
+  [[gnu::always_inline]] std::uint64_t operator()(std::int64_t m, std::int64_t j) const noexcept {
     return static_cast<std::uint64_t>(cells[static_cast<std::size_t>(j) * stride + static_cast<std::size_t>(m)]);
   }
 };
@@ -89,15 +90,12 @@ bool rows_well_formed(const std::uint16_t* v, std::size_t size, std::size_t k,
   return ok && largest < limit;
 }
 
-// Ranks `rows` rows of k vertices each, stored back to back from `first`,
-// into out: colex rows largest vertex first, lex rows smallest first, except
-// lex pairs, which may come in either order. Does not allocate.
-// Preconditions: rows_well_formed holds for n; C(n, k) < 2^63 when k >= 2;
-// Coefficients reads C(m, j) for 0 <= m <= n and j <= k. K is k when known at
-// compile time, 0 when k is given at run time.
+namespace detail {
+
 template <bool Colex, std::size_t K, typename Coefficients>
-void rank_rows(const std::uint16_t* first, std::size_t rows, std::size_t k, std::uint64_t n,
-               std::int64_t* out, Coefficients coef) noexcept {
+[[gnu::always_inline]] inline void rank_rows_body(const std::uint16_t* first, std::size_t rows,
+                                                  std::size_t k, std::uint64_t n, std::int64_t* out,
+                                                  Coefficients coef) noexcept {
   static_assert(K <= 64, "compile-time sizes are for short rows");
   if constexpr (K != 0) k = K;
   if (k == 0) {
@@ -107,15 +105,24 @@ void rank_rows(const std::uint16_t* first, std::size_t rows, std::size_t k, std:
   } else if (k == 2) {
     // g (g - 1) and a (a + 1) stay below 2^32 for 16-bit vertices; 32-bit
     // unsigned products let the loop vectorise.
-    const std::uint64_t nn = n;  // C(n, 2) < 2^63 keeps n * a exact
-    for (std::size_t i = 0; i < rows; ++i, first += 2) {
-      const std::uint32_t g0 = first[0], g1 = first[1];
-      if constexpr (Colex) {
-        out[i] = static_cast<std::int64_t>(g1 + g0 * (g0 - 1) / 2);
-      } else {
+    const auto lex_pairs = [&](auto nn) {  // C(n, 2) < 2^63 keeps n * a exact in 64 bits
+      for (std::size_t i = 0; i < rows; ++i) {
+        const std::uint32_t g0 = first[2 * i], g1 = first[2 * i + 1];
         const std::uint32_t a = std::min(g0, g1), b = std::max(g0, g1);
         out[i] = static_cast<std::int64_t>(nn * a - a * (a + 1) / 2 + b - a - 1);
       }
+    };
+    if constexpr (Colex) {
+      for (std::size_t i = 0; i < rows; ++i) {
+        const std::uint32_t g0 = first[2 * i], g1 = first[2 * i + 1];
+        out[i] = static_cast<std::int64_t>(g1 + g0 * (g0 - 1) / 2);
+      }
+    } else if (n <= 65536) {
+      // The rank is below C(65536, 2) < 2^31 and n a < 2^32: all of it is
+      // exact in 32 bits, which vectorise.
+      lex_pairs(static_cast<std::uint32_t>(n));
+    } else {
+      lex_pairs(n);
     }
   } else {
     const auto nn = static_cast<std::int64_t>(n);
@@ -130,6 +137,32 @@ void rank_rows(const std::uint16_t* first, std::size_t rows, std::size_t k, std:
       out[i] = static_cast<std::int64_t>(Colex ? sum : last_rank - sum);
     }
   }
+}
+
+#if COMBINATORIAL_AVX512_DISPATCH
+template <bool Colex, std::size_t K, typename Coefficients>
+COMBINATORIAL_AVX512 void rank_rows_avx512(const std::uint16_t* first, std::size_t rows, std::size_t k,
+                                           std::uint64_t n, std::int64_t* out, Coefficients coef) noexcept {
+  rank_rows_body<Colex, K>(first, rows, k, n, out, coef);
+}
+#endif
+
+}  // namespace detail
+
+// Ranks `rows` rows of k vertices each, stored back to back from `first`,
+// into out: colex rows largest vertex first, lex rows smallest first, except
+// lex pairs, which may come in either order. Does not allocate.
+// Preconditions: rows_well_formed holds for n; C(n, k) < 2^63 when k >= 2;
+// Coefficients reads C(m, j) for 0 <= m <= n and j <= k. K is k when known at
+// compile time, 0 when k is given at run time. With AVX-512 the table reads
+// of eight rows become gathers.
+template <bool Colex, std::size_t K, typename Coefficients>
+void rank_rows(const std::uint16_t* first, std::size_t rows, std::size_t k, std::uint64_t n,
+               std::int64_t* out, Coefficients coef) noexcept {
+#if COMBINATORIAL_AVX512_DISPATCH
+  if (has_avx512()) return detail::rank_rows_avx512<Colex, K>(first, rows, k, n, out, coef);
+#endif
+  detail::rank_rows_body<Colex, K>(first, rows, k, n, out, coef);
 }
 
 }  // namespace combinatorial
