@@ -7,7 +7,7 @@
 
 #include "combinatorial/cpu.hpp"
 
-#if COMBINATORIAL_AVX512_DISPATCH
+#if COMBINATORIAL_CPU_DISPATCH
 #include <immintrin.h>
 #endif
 
@@ -33,7 +33,7 @@ inline bool lookup_one(const std::uint64_t* n, const std::uint64_t* k, std::size
   return !inside | (value == ~std::uint64_t{0});
 }
 
-#if COMBINATORIAL_AVX512_DISPATCH
+#if COMBINATORIAL_CPU_DISPATCH
 COMBINATORIAL_AVX512 inline bool lookup_coefficients_avx512(const std::uint64_t* n, const std::uint64_t* k,
                                                             std::size_t size, const CoefficientCells& table,
                                                             std::uint64_t* out) noexcept {
@@ -79,7 +79,7 @@ COMBINATORIAL_AVX512 inline bool lookup_coefficients_avx512(const std::uint64_t*
 // saturated; otherwise the caller settles the escaped ones. Does not allocate.
 inline bool lookup_coefficients(const std::uint64_t* n, const std::uint64_t* k, std::size_t size,
                                 const CoefficientCells& table, std::uint64_t* out) noexcept {
-#if COMBINATORIAL_AVX512_DISPATCH
+#if COMBINATORIAL_CPU_DISPATCH
   if (has_avx512()) return detail::lookup_coefficients_avx512(n, k, size, table, out);
 #endif
   bool escaped = false;

@@ -139,7 +139,7 @@ template <bool Colex, std::size_t K, typename Coefficients>
   }
 }
 
-#if COMBINATORIAL_AVX512_DISPATCH
+#if COMBINATORIAL_CPU_DISPATCH
 template <bool Colex, std::size_t K, typename Coefficients>
 COMBINATORIAL_AVX512 void rank_rows_avx512(const std::uint16_t* first, std::size_t rows, std::size_t k,
                                            std::uint64_t n, std::int64_t* out, Coefficients coef) noexcept {
@@ -159,7 +159,7 @@ COMBINATORIAL_AVX512 void rank_rows_avx512(const std::uint16_t* first, std::size
 template <bool Colex, std::size_t K, typename Coefficients>
 void rank_rows(const std::uint16_t* first, std::size_t rows, std::size_t k, std::uint64_t n,
                std::int64_t* out, Coefficients coef) noexcept {
-#if COMBINATORIAL_AVX512_DISPATCH
+#if COMBINATORIAL_CPU_DISPATCH
   if (has_avx512()) return detail::rank_rows_avx512<Colex, K>(first, rows, k, n, out, coef);
 #endif
   detail::rank_rows_body<Colex, K>(first, rows, k, n, out, coef);

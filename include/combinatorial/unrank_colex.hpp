@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "combinatorial/binomial.hpp"
+#include "combinatorial/cpu.hpp"
 #include "combinatorial/search.hpp"
 
 namespace combinatorial {
@@ -151,18 +152,12 @@ struct ColexBucketIndex {
 // C(2k, k) >= 2^64 from k = 34 on.
 inline constexpr std::int64_t max_index_size = 33;
 
-// Colex unranking of the ranks in [first, last) through a bucket index, 8 or
-// 16 ranks at a time so that their lookups overlap. Writes k vertices per rank,
-// largest first. With Lex, ranks are lex ranks instead: each becomes
-// D = C(n, k) - 1 - r, whose colex vertices q give the lex vertices n - 1 - q,
-// smallest first. K is k when known at compile time, which lets the lanes
-// unroll, and the positions too for short rows; 0 when k comes at run time.
-// Does not allocate.
-// Preconditions: 2 <= k <= n - k; index built for n and at least k; BC covers
-// (n, k); 0 <= rank < C(n, k) < 2^64; n <= 65536.
+namespace detail {
+
 template <bool Lex, std::size_t K, typename RankIt, typename OutIt>
-void unrank_colex_indexed(RankIt first, RankIt last, std::int64_t n, std::int64_t k,
-                          const ColexBucketIndex& index, OutIt out) {
+[[gnu::always_inline]] inline void unrank_colex_indexed_body(RankIt first, RankIt last, std::int64_t n,
+                                                             std::int64_t k, const ColexBucketIndex& index,
+                                                             OutIt out) {
   static_assert(sizeof(*first) == 8, "ranks are 64-bit");
   static_assert(K == 0 || (K >= 2 && K <= max_index_size), "k fits the index");
   constexpr bool short_rows = K != 0 && K <= 6;  // measured: unrolled positions pay off there
@@ -224,6 +219,36 @@ void unrank_colex_indexed(RankIt first, RankIt last, std::int64_t n, std::int64_
     }
     out[width - 1] = vertex(rest);
   }
+}
+
+#if COMBINATORIAL_CPU_DISPATCH
+// With BMI2 the shift to each bucket number is a single shrx, not a shift
+// through cl; measured about 12% faster at (1000, 3).
+template <bool Lex, std::size_t K, typename RankIt, typename OutIt>
+COMBINATORIAL_X86_64_V3 void unrank_colex_indexed_v3(RankIt first, RankIt last, std::int64_t n, std::int64_t k,
+                                                     const ColexBucketIndex& index, OutIt out) {
+  unrank_colex_indexed_body<Lex, K>(first, last, n, k, index, out);
+}
+#endif
+
+}  // namespace detail
+
+// Colex unranking of the ranks in [first, last) through a bucket index, 8 or
+// 16 ranks at a time so that their lookups overlap. Writes k vertices per rank,
+// largest first. With Lex, ranks are lex ranks instead: each becomes
+// D = C(n, k) - 1 - r, whose colex vertices q give the lex vertices n - 1 - q,
+// smallest first. K is k when known at compile time, which lets the lanes
+// unroll, and the positions too for short rows; 0 when k comes at run time.
+// Does not allocate.
+// Preconditions: 2 <= k <= n - k; index built for n and at least k; BC covers
+// (n, k); 0 <= rank < C(n, k) < 2^64; n <= 65536.
+template <bool Lex, std::size_t K, typename RankIt, typename OutIt>
+void unrank_colex_indexed(RankIt first, RankIt last, std::int64_t n, std::int64_t k,
+                          const ColexBucketIndex& index, OutIt out) {
+#if COMBINATORIAL_CPU_DISPATCH
+  if (has_x86_64_v3()) return detail::unrank_colex_indexed_v3<Lex, K>(first, last, n, k, index, out);
+#endif
+  detail::unrank_colex_indexed_body<Lex, K>(first, last, n, k, index, out);
 }
 
 }  // namespace combinatorial

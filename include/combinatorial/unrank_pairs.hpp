@@ -44,7 +44,7 @@ template <bool Lex>
   }
 }
 
-#if COMBINATORIAL_AVX512_DISPATCH
+#if COMBINATORIAL_CPU_DISPATCH
 template <bool Lex>
 COMBINATORIAL_AVX512 void unrank_pairs_avx512(const std::uint64_t* first,
                                                            const std::uint64_t* last, std::int64_t n,
@@ -62,7 +62,7 @@ COMBINATORIAL_AVX512 void unrank_pairs_avx512(const std::uint64_t* first,
 template <bool Lex>
 void unrank_pairs(const std::uint64_t* first, const std::uint64_t* last, std::int64_t n,
                   std::uint16_t* out) noexcept {
-#if COMBINATORIAL_AVX512_DISPATCH
+#if COMBINATORIAL_CPU_DISPATCH
   if (has_avx512()) return detail::unrank_pairs_avx512<Lex>(first, last, n, out);
 #endif
   detail::unrank_pairs_body<Lex>(first, last, n, out);
