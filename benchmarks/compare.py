@@ -192,14 +192,20 @@ def difference(result, expected):
 
 
 def time_cases(cases, repeats, progress):
-    for case in cases:
-        runs = []
+    """Median of `repeats` runs per case, taken in rounds over each workload's
+    cases, so that a slow spell of the machine falls on the module and on
+    NumPy alike instead of on whichever case it happens to meet."""
+    runs = {id(case): [] for case in cases}
+    for group in dict.fromkeys(case.group for case in cases):
+        members = [case for case in cases if case.group == group]
         for _ in range(repeats):
-            start = time.perf_counter()
-            case.call()
-            runs.append(time.perf_counter() - start)
-            progress.step()
-        case.seconds = statistics.median(runs)
+            for case in members:
+                start = time.perf_counter()
+                case.call()
+                runs[id(case)].append(time.perf_counter() - start)
+                progress.step()
+    for case in cases:
+        case.seconds = statistics.median(runs[id(case)])
 
 
 def memory_child():
@@ -319,7 +325,7 @@ def main():
     if args.memory_child:
         return memory_child()
 
-    count, repeats = (20_000, 1) if args.quick else (1_000_000, 5)
+    count, repeats = (20_000, 1) if args.quick else (1_000_000, 7)
     print(f"{count:,} items per workload, median of {repeats} run(s), NumPy {np.__version__}")
     for name in MODULE_FUNCTIONS:
         if not hasattr(m, name):

@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "combinatorial/rank.hpp"
@@ -120,5 +121,31 @@ TEST(RankRows, MatchesTheSumsOfCoefficients) {
         ASSERT_EQ(static_cast<std::uint64_t>(checked_rank), expected) << k << " " << colex;
       }
     }
+  }
+}
+
+// The baseline body against the one chosen for this processor, on blocks long
+// enough for every vector path.
+TEST(RankRows, BaselineBodyAgreesWithTheDispatchedOne) {
+  std::mt19937_64 rng(9);
+  for (const auto& [n, k] : std::vector<std::pair<std::uint64_t, std::size_t>>{
+           {1000, 3}, {65536, 2}, {70000, 2}, {200, 5}, {60, 12}}) {
+    BC.precompute(static_cast<std::int64_t>(n), static_cast<std::int64_t>(k));
+    const std::size_t rows = 999;
+    std::vector<std::uint16_t> v;
+    for (std::size_t r = 0; r < rows; ++r) {
+      std::vector<std::uint16_t> c;
+      while (c.size() < k) {
+        const auto x = static_cast<std::uint16_t>(rng() % std::min<std::uint64_t>(n, 65536));
+        if (std::find(c.begin(), c.end(), x) == c.end()) c.push_back(x);
+      }
+      std::sort(c.begin(), c.end());
+      v.insert(v.end(), c.begin(), c.end());
+    }
+    std::vector<std::int64_t> dispatched(rows), baseline(rows);
+    combinatorial::rank_rows<false, 0>(v.data(), rows, k, n, dispatched.data(), combinatorial::TableCoefficients{});
+    combinatorial::detail::rank_rows_body<false, 0>(v.data(), rows, k, n, baseline.data(),
+                                                   combinatorial::TableCoefficients{});
+    EXPECT_EQ(dispatched, baseline) << n << " " << k;
   }
 }

@@ -15,6 +15,7 @@
 #include "combinatorial/complement.hpp"
 #include "combinatorial/unrank_colex.hpp"
 #include "combinatorial/unrank_lex.hpp"
+#include "combinatorial/unrank_pairs.hpp"
 
 using combinatorial::BC;
 using combinatorial::binom;
@@ -438,6 +439,46 @@ TEST(Complement, ComplementedUnrankingGivesTheSameCombination) {
                                         direct.data());
         ASSERT_EQ(Row(via.data(), end), direct) << n << " " << k << " " << r;
       }
+    }
+  }
+}
+
+// The baseline bodies and the ones chosen for this processor must write the
+// same vertices: on a machine with x86-64-v3 or AVX-512 only the latter run
+// through the module, so the former are run here directly.
+TEST(UnrankDispatch, BaselineBodiesAgreeWithTheDispatchedOnes) {
+  std::mt19937_64 rng(17);
+  for (const auto& [n, k] : std::vector<std::pair<std::int64_t, std::int64_t>>{
+           {1000, 3}, {200, 5}, {60, 12}, {40, 7}, {65536, 2}}) {
+    BC.precompute(n, k);
+    combinatorial::ColexBucketIndex index;
+    if (k >= 3) index.build(n, k);
+    std::vector<std::uint64_t> ranks(1001);
+    for (auto& r : ranks) r = rng() % count_of(n, k);
+    ranks.front() = 0;
+    ranks.back() = count_of(n, k) - 1;
+    const auto width = static_cast<std::size_t>(k);
+    for (const bool lex : {false, true}) {
+      Row dispatched(ranks.size() * width), baseline(ranks.size() * width);
+      const std::uint64_t* const first = ranks.data();
+      const std::uint64_t* const last = first + ranks.size();
+      if (k == 2) {
+        lex ? combinatorial::unrank_pairs<true>(first, last, n, dispatched.data())
+            : combinatorial::unrank_pairs<false>(first, last, n, dispatched.data());
+        lex ? combinatorial::detail::unrank_pairs_body<true>(first, last, n, baseline.data())
+            : combinatorial::detail::unrank_pairs_body<false>(first, last, n, baseline.data());
+      } else {
+        lex ? combinatorial::unrank_colex_indexed<true, 0>(first, last, n, k, index, dispatched.data())
+            : combinatorial::unrank_colex_indexed<false, 0>(first, last, n, k, index, dispatched.data());
+        lex ? combinatorial::detail::unrank_colex_indexed_body<true, 0>(first, last, n, k, index, baseline.data())
+            : combinatorial::detail::unrank_colex_indexed_body<false, 0>(first, last, n, k, index, baseline.data());
+      }
+      Row plain(ranks.size() * width);
+      lex ? combinatorial::unrank_lex<false>(first, last, static_cast<std::uint64_t>(n),
+                                             static_cast<std::uint64_t>(k), plain.data())
+          : combinatorial::unrank_colex<false, false, false, 0>(first, last, n, k, plain.data());
+      EXPECT_EQ(dispatched, plain) << n << " " << k << " lex " << lex;
+      EXPECT_EQ(baseline, plain) << n << " " << k << " lex " << lex;
     }
   }
 }
