@@ -161,7 +161,9 @@ template <bool Lex, std::size_t K, typename RankIt, typename OutIt>
   static_assert(sizeof(*first) == 8, "ranks are 64-bit");
   static_assert(K == 0 || (K >= 2 && K <= max_index_size), "k fits the index");
   constexpr bool short_rows = K != 0 && K <= 6;  // measured: unrolled positions pay off there
-  constexpr std::size_t lanes = short_rows ? 8 : 16;
+  // Ranks in flight: enough to overlap their lookups, few enough for the
+  // registers (measured: 4 for k = 3, 8 up to 6, 16 beyond).
+  constexpr std::size_t lanes = K == 3 ? 4 : short_rows ? 8 : 16;
   if constexpr (K != 0) k = static_cast<std::int64_t>(K);
   const auto width = static_cast<std::size_t>(k);
   // Local copies: stores of vertices could otherwise alias the index.
