@@ -154,6 +154,16 @@ inline constexpr std::int64_t max_index_size = 33;
 
 namespace detail {
 
+// The vertex for r at position p by bisection over its whole bucket, for the
+// few remainders that one step does not settle. Kept out of line and cold so
+// that the hot loop holds no values for it in registers.
+[[gnu::noinline, gnu::cold]] inline std::int64_t bisect_bucket(const long* row, std::int64_t p,
+                                                              const std::uint16_t* start, int shift,
+                                                              std::uint64_t r) noexcept {
+  const std::uint64_t b = r >> shift;
+  return bisect(RowReader<false>{row, p}, r, start[b], start[b + 1]);
+}
+
 template <bool Lex, std::size_t K, typename RankIt, typename OutIt>
 [[gnu::always_inline]] inline void unrank_colex_indexed_body(RankIt first, RankIt last, std::int64_t n,
                                                              std::int64_t k, const ColexBucketIndex& index,
@@ -187,7 +197,7 @@ template <bool Lex, std::size_t K, typename RankIt, typename OutIt>
     std::int64_t v = starts[p][b];
     v += static_cast<std::uint64_t>(row[v + 1]) <= r;
     if (__builtin_expect(static_cast<std::uint64_t>(row[v + 1]) <= r, 0)) {
-      v = detail::bisect(detail::RowReader<false>{row, p}, r, v + 1, starts[p][b + 1]);
+      v = detail::bisect_bucket(row, p, starts[p], shifts[p], r);
     }
     return v;
   };
