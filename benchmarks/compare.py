@@ -192,20 +192,18 @@ def difference(result, expected):
 
 
 def time_cases(cases, repeats, progress):
-    """Median of `repeats` runs per case, taken in rounds over each workload's
-    cases, so that a slow spell of the machine falls on the module and on
-    NumPy alike instead of on whichever case it happens to meet."""
-    runs = {id(case): [] for case in cases}
-    for group in dict.fromkeys(case.group for case in cases):
-        members = [case for case in cases if case.group == group]
-        for _ in range(repeats):
-            for case in members:
-                start = time.perf_counter()
-                case.call()
-                runs[id(case)].append(time.perf_counter() - start)
-                progress.step()
+    """Median of `repeats` back-to-back runs per case, as in a loop: each run
+    finds the case's own inputs where its previous run left them. Taking
+    rounds over the cases instead was tried; it left each case partly with
+    the cache state of the one before it, which skewed the comparison."""
     for case in cases:
-        case.seconds = statistics.median(runs[id(case)])
+        runs = []
+        for _ in range(repeats):
+            start = time.perf_counter()
+            case.call()
+            runs.append(time.perf_counter() - start)
+            progress.step()
+        case.seconds = statistics.median(runs)
 
 
 def memory_child():
