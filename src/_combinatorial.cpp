@@ -533,7 +533,9 @@ UnsignedResult comb5(const CoefficientArray& N_arg, const CoefficientArray& K_ar
   std::uint64_t* const out = result.mutable_data();
   const combinatorial::CoefficientCells table{BC.row(0), static_cast<std::size_t>(BC.max_n + 2),
                                               n_max, k_max};
-  const auto contiguous = [](const CoefficientArray& a) { return a.size() < 2 || a.strides(0) == 8; };
+  const auto contiguous = [](const CoefficientArray& a) {
+    return a.size() < 2 || a.strides(0) == static_cast<py::ssize_t>(sizeof(std::uint64_t));
+  };
   if (contiguous(N) && contiguous(K) &&
       combinatorial::lookup_coefficients(N.data(), K.data(), count, table, out)) {
     return result;

@@ -245,7 +245,7 @@ COMBINATORIAL_X86_64_V3 void unrank_colex_indexed_v3(RankIt first, RankIt last, 
 
 }  // namespace detail
 
-// Colex unranking of the ranks in [first, last) through a bucket index, 8 or
+// Colex unranking of the ranks in [first, last) through a bucket index, 4 to
 // 16 ranks at a time so that their lookups overlap. Writes k vertices per rank,
 // largest first. With Lex, ranks are lex ranks instead: each becomes
 // D = C(n, k) - 1 - r, whose colex vertices q give the lex vertices n - 1 - q,
