@@ -601,6 +601,25 @@ def rank_values(g, count, length, p_bad=0.03):
     return values
 
 
+def unranked_problem(exc, out, needed, ranks, n, k, colex):
+    """What is wrong with the outcome of a valid call that unranks `ranks` into
+    `needed` slots of out, k per rank; None when nothing is. Colex rows come
+    largest first, and with k <= 1 colex unranking writes each rank itself."""
+    if exc is not None:
+        return f"valid call raised {type(exc).__name__}: {exc}"
+    written = out.written(needed)
+    if out.tail_problem(needed):
+        return out.tail_problem(needed)
+    if not ranks:
+        return None
+    if colex and k <= 1:
+        if written.tolist() != [r % 65536 for r in ranks]:
+            return f"k = {k}: wrote {written.tolist()[:20]} instead of the ranks"
+        return None
+    rows = written.reshape(len(ranks), k).tolist() if k else [[]] * len(ranks)
+    return check_rows(rows, n, ranks, colex, descending=colex)
+
+
 def gen_unrank_combs(g):
     n, k = combination_size(g)
     colex = flag_arg(g)
@@ -639,19 +658,7 @@ def gen_unrank_combs(g):
             problems.add(ValueError)
         if problems:
             return expect(exc, problems)
-        if exc is not None:
-            return f"valid call raised {type(exc).__name__}: {exc}"
-        written = out.written(needed)
-        if out.tail_problem(needed):
-            return out.tail_problem(needed)
-        if not converted:
-            return None
-        if cv and kv <= 1:
-            if written.tolist() != [r % 65536 for r in converted]:
-                return f"k = {kv}: wrote {written.tolist()[:20]} instead of the ranks"
-            return None
-        rows = written.reshape(len(converted), kv).tolist() if kv else [[]] * len(converted)
-        return check_rows(rows, nv, converted, cv, descending=cv)
+        return unranked_problem(exc, out, needed, converted, nv, kv, cv)
 
     return Call("unrank_combs", [ranks.obj, n, k, colex, out.obj], [ranks, n, k, colex], out, oracle, n)
 
@@ -797,18 +804,7 @@ def gen_unrank_colex_bench(g):
             return None if exc is None else expect(exc, {ValueError})
         if problems:
             return expect(exc, problems)
-        if exc is not None:
-            return f"valid call raised {type(exc).__name__}: {exc}"
-        written = out.written(needed)
-        if out.tail_problem(needed):
-            return out.tail_problem(needed)
-        if not converted:
-            return None
-        if kv <= 1:
-            if written.tolist() != [r % 65536 for r in converted]:
-                return f"k = {kv}: wrote {written.tolist()[:20]} instead of the ranks"
-            return None
-        return check_rows(written.reshape(len(converted), kv).tolist(), nv, converted, True, True)
+        return unranked_problem(exc, out, needed, converted, nv, kv, True)
 
     return Call("unrank_colex_bench", [ranks.obj, n, k, use_guess, gallop, probes, out.obj],
                 [ranks, n, k, use_guess, gallop, probes], out, oracle, n)
