@@ -24,6 +24,7 @@ test: test-release test-asan
 
 demo: build
 	PYTHONPATH=build/release $(PY) benchmarks/compare.py $(DEMO_ARGS)
+	PYTHONPATH=build/release $(PY) benchmarks/memory_bounds.py
 
 venv: $(STAMP)
 $(STAMP): pyproject.toml Makefile

@@ -8,8 +8,8 @@ shown in nanoseconds per item with its speed-up over NumPy, in a table and in
 a PNG chart. Beside them, the peak memory of one large rank_combs_sorted call
 is measured in a fresh process.
 
-The module's timings cover whole calls, with the table rebuild that
-rank_combs_sorted, comb and unrank_colex_bench do on every call. NumPy's
+The module's timings cover whole calls, with any table rebuild they make
+(a table that covers the request is reused). NumPy's
 cover the work after its coefficient table is built, once per workload, as a
 user would keep it. Both write unrankings into output arrays made beforehand.
 

@@ -359,31 +359,65 @@ std::string row_problem(const std::uint16_t* g, std::size_t k, std::uint64_t n, 
   throw std::logic_error("rank_combs_sorted: a malformed row was detected but not found");
 }
 
-template <bool Colex, std::size_t K>
-void rank_rows_with(const std::uint16_t* first, std::size_t rows, std::size_t k, std::uint64_t n,
-                    std::int64_t* out, bool use_table) {
-  if (use_table) {
-    combinatorial::rank_rows<Colex, K>(first, rows, k, n, out, combinatorial::TableCoefficients{});
-  } else {
-    combinatorial::rank_rows<Colex, K>(first, rows, k, n, out, combinatorial::CheckedCoefficients{});
+// Short rows get a loop unrolled for their k.
+template <bool Colex, typename Coefficients>
+void rank_rows_any_k(const std::uint16_t* first, std::size_t rows, std::size_t k,
+                     std::uint64_t n, std::int64_t* out, Coefficients coef) {
+  using combinatorial::rank_rows;
+  switch (k) {
+    case 3: return rank_rows<Colex, 3>(first, rows, k, n, out, coef);
+    case 4: return rank_rows<Colex, 4>(first, rows, k, n, out, coef);
+    case 5: return rank_rows<Colex, 5>(first, rows, k, n, out, coef);
+    case 6: return rank_rows<Colex, 6>(first, rows, k, n, out, coef);
+    case 7: return rank_rows<Colex, 7>(first, rows, k, n, out, coef);
+    case 8: return rank_rows<Colex, 8>(first, rows, k, n, out, coef);
+    case 12: return rank_rows<Colex, 12>(first, rows, k, n, out, coef);
+    default: return rank_rows<Colex, 0>(first, rows, k, n, out, coef);
   }
 }
 
-// Short rows get a loop unrolled for their k.
-template <bool Colex>
-void rank_rows_any_k(const std::uint16_t* first, std::size_t rows, std::size_t k,
-                     std::uint64_t n, std::int64_t* out, bool use_table) {
-  switch (k) {
-    case 3: return rank_rows_with<Colex, 3>(first, rows, k, n, out, use_table);
-    case 4: return rank_rows_with<Colex, 4>(first, rows, k, n, out, use_table);
-    case 5: return rank_rows_with<Colex, 5>(first, rows, k, n, out, use_table);
-    case 6: return rank_rows_with<Colex, 6>(first, rows, k, n, out, use_table);
-    case 7: return rank_rows_with<Colex, 7>(first, rows, k, n, out, use_table);
-    case 8: return rank_rows_with<Colex, 8>(first, rows, k, n, out, use_table);
-    case 12: return rank_rows_with<Colex, 12>(first, rows, k, n, out, use_table);
-    default: return rank_rows_with<Colex, 0>(first, rows, k, n, out, use_table);
+// Whether rows [from, from + count) are well formed for their mode.
+bool rows_well_formed(const std::uint16_t* first, std::size_t from, std::size_t count, std::size_t k,
+                      std::uint64_t limit, bool colex) {
+  const std::uint16_t* const block = first + from * k;
+  return colex ? combinatorial::rows_well_formed<true>(block, count * k, k, limit)
+               : combinatorial::rows_well_formed<false>(block, count * k, k, limit);
+}
+
+// Ranks every row with coefficients from coef. Each block of rows is checked
+// just before it is ranked, while it is in cache, unless the caller checked
+// them all already. A malformed row fails the whole call: no partial result
+// is returned.
+template <typename Coefficients>
+void rank_checked_rows(const std::uint16_t* first, std::size_t rows, std::size_t k, std::uint64_t n,
+                       bool colex, bool checked, std::int64_t* out, Coefficients coef) {
+  const std::uint64_t limit = std::min<std::uint64_t>(n, 65536);
+  constexpr std::size_t block_rows = 2048;
+  for (std::size_t done = 0; done < rows; done += block_rows) {
+    const std::size_t count = std::min(block_rows, rows - done);
+    if (!checked && !rows_well_formed(first, done, count, k, limit, colex)) {
+      throw_first_malformed_row(first, done, count, k, n, colex);
+    }
+    const std::uint16_t* const block = first + done * k;
+    colex ? rank_rows_any_k<true>(block, count, k, n, out + done, coef)
+          : rank_rows_any_k<false>(block, count, k, n, out + done, coef);
   }
 }
+
+// Lex rows with n above 65536 read only columns n - 65536 .. n (vertices are
+// below 65536): a window of them serves at table speed. Kept for later calls.
+struct LexWindow {
+  static constexpr std::size_t width = 65537;
+  std::uint64_t base = 0;
+  std::size_t k = 0;
+  std::vector<long> cells;
+  bool serves(std::uint64_t n, std::size_t size) const {
+    return !cells.empty() && base == n - (width - 1) && k >= size;
+  }
+  static bool fits(std::size_t size) {
+    return width * (size + 1) <= static_cast<std::size_t>(combinatorial::max_table_cells);
+  }
+};
 
 }  // namespace
 
@@ -403,31 +437,41 @@ SignedResult rank_combs_sorted(VertexArray combs_arg, std::uint64_t n, bool cole
   }
 
   const std::uint16_t* const first = combs.data();
-  const std::uint64_t limit = std::min<std::uint64_t>(n, 65536);
   SignedResult result(static_cast<py::ssize_t>(rows));
   std::int64_t* const out = result.mutable_data();
   if (rows == 0 || k == 0) {
     std::fill(out, out + rows, 0);
     return result;
   }
-  // Colex reads columns up to the largest vertex, below 65536; lex up to n.
-  const auto table_n = static_cast<std::int64_t>(colex ? limit : n);
+  // Rows up to k of the table, over the columns the rows read: colex up to
+  // the largest vertex, below 65536; lex up to n, or a window of the last
+  // 65537 columns once n is larger. Tables that would exceed the bound are
+  // not built: their coefficients are computed instead. Pairs need none.
   const auto kk = static_cast<std::int64_t>(k);
-  const bool use_table = k > 2 && BC.cells_needed(table_n, kk) >= 0;
-  if (use_table) BC.precompute(table_n, kk);
-
-  // Each block of rows is checked just before it is ranked, while it is in
-  // cache, so that table reads stay within the rows the table holds. A
-  // malformed row fails the whole call: no partial result is returned.
-  constexpr std::size_t block_rows = 2048;
-  for (std::size_t done = 0; done < rows; done += block_rows) {
-    const std::size_t count = std::min(block_rows, rows - done);
-    const std::uint16_t* const block = first + done * k;
-    const bool well_formed = colex ? combinatorial::rows_well_formed<true>(block, count * k, k, limit)
-                                   : combinatorial::rows_well_formed<false>(block, count * k, k, limit);
-    if (!well_formed) throw_first_malformed_row(first, done, count, k, n, colex);
-    colex ? rank_rows_any_k<true>(block, count, k, n, out + done, use_table)
-          : rank_rows_any_k<false>(block, count, k, n, out + done, use_table);
+  const auto table_n = static_cast<std::int64_t>(colex ? std::min<std::uint64_t>(n, 65536) : n);
+  const bool windowed = !colex && n > 65536 && k > 2 && LexWindow::fits(k);
+  const bool tabled = !windowed && k > 2 && BC.cells_needed(table_n, kk) >= 0;
+  static LexWindow window;
+  const bool ready = windowed ? window.serves(n, k) : !tabled || BC.covers(table_n, kk);
+  // Every row is checked before any table is built.
+  const bool checked = !ready;
+  if (checked && !rows_well_formed(first, 0, rows, k, std::min<std::uint64_t>(n, 65536), colex)) {
+    throw_first_malformed_row(first, 0, rows, k, n, colex);
+  }
+  if (windowed) {
+    if (!ready) {
+      std::vector<long>().swap(window.cells);  // freed before the new window is filled
+      window.cells = combinatorial::coefficient_window(n - (LexWindow::width - 1), LexWindow::width, k);
+      window.base = n - (LexWindow::width - 1);
+      window.k = k;
+    }
+    rank_checked_rows(first, rows, k, n, colex, checked, out,
+                      combinatorial::TableCoefficients{window.cells.data(), LexWindow::width, window.base});
+  } else if (tabled) {
+    if (!ready) BC.precompute(table_n, kk);
+    rank_checked_rows(first, rows, k, n, colex, checked, out, combinatorial::TableCoefficients{});
+  } else {
+    rank_checked_rows(first, rows, k, n, colex, checked, out, combinatorial::CheckedCoefficients{});
   }
   return result;
 }
@@ -522,12 +566,16 @@ UnsignedResult comb5(const CoefficientArray& N_arg, const CoefficientArray& K_ar
     throw std::invalid_argument("table bounds n_max = " + to_string(n_max) + ", k_max = " +
                                 to_string(k_max) + " must be below 2^63");
   }
+  const auto n = N.unchecked<1>();  // arrays of other dimensions fail here, before any table is built
+  const auto k = K.unchecked<1>();
   // Rows above n_max hold only zeros: elements there take the checked lookup,
   // which gives the same 0, instead of rows that cost memory for nothing.
   k_max = std::min(k_max, n_max);
-  BC.precompute(static_cast<std::int64_t>(n_max), static_cast<std::int64_t>(k_max));
-  const auto n = N.unchecked<1>();  // arrays of other dimensions fail here
-  const auto k = K.unchecked<1>();
+  const auto table_n = static_cast<std::int64_t>(n_max), table_k = static_cast<std::int64_t>(k_max);
+  // Bounds whose table would exceed the limit get no table: every element
+  // then takes the checked lookup, with the same results.
+  const bool tabled = BC.cells_needed(table_n, table_k) >= 0;
+  if (tabled) ensure_table(table_n, table_k);
   const auto count = static_cast<std::size_t>(N.size());
   UnsignedResult result(static_cast<py::ssize_t>(count));
   std::uint64_t* const out = result.mutable_data();
@@ -536,15 +584,16 @@ UnsignedResult comb5(const CoefficientArray& N_arg, const CoefficientArray& K_ar
   const auto contiguous = [](const CoefficientArray& a) {
     return a.size() < 2 || a.strides(0) == static_cast<py::ssize_t>(sizeof(std::uint64_t));
   };
-  if (contiguous(N) && contiguous(K) &&
+  if (tabled && contiguous(N) && contiguous(K) &&
       combinatorial::lookup_coefficients(N.data(), K.data(), count, table, out)) {
     return result;
   }
-  // Strided inputs, and elements outside the table or saturated: one by one,
-  // with the checked lookup and the overflow check.
+  // Strided inputs, elements outside the table or saturated, and every
+  // element when there is no table: one by one, with the checked lookup and
+  // the overflow check.
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint64_t ni = n(static_cast<py::ssize_t>(i)), ki = k(static_cast<py::ssize_t>(i));
-    const std::uint64_t value = (ni <= n_max) & (ki <= k_max)
+    const std::uint64_t value = tabled && (ni <= n_max) && (ki <= k_max)
                                     ? static_cast<std::uint64_t>(table.cells[ki * table.stride + ni])
                                     : coefficient(ni, ki);
     out[i] = value == combinatorial::binom_saturated ? exact_or_throw(value, ni, ki) : value;
@@ -595,9 +644,9 @@ void unrank_colex_bench(const SignedRankArray& ranks_arg, std::uint64_t n, std::
 
   const auto nn = static_cast<std::int64_t>(n);
   const auto kk = static_cast<std::int64_t>(k);
-  if (k >= 2 && k > n - k && BC.cells_needed(nn, kk) < 0) {
-    // Beyond the table cap, the member unranks the complements instead.
-    BC.precompute(nn, nn - kk);
+  if (k >= 2 && k > n - k) {
+    // The member unranks the complements, whose table is small.
+    ensure_table(nn, nn - kk);
     const ColexMember<std::uint64_t> member = select_colex_member<std::uint64_t>(use_guess, gallop, probes);
     std::uint16_t* at = dest;
     for (std::size_t i = 0; i < size; ++i) {
@@ -608,7 +657,7 @@ void unrank_colex_bench(const SignedRankArray& ranks_arg, std::uint64_t n, std::
     }
     return;
   }
-  BC.precompute(nn, kk);
+  ensure_table(nn, kk);
   select_colex_member<std::int64_t>(use_guess, gallop, probes)(first, first + size, nn, kk, dest);
 }
 

@@ -144,10 +144,19 @@ def test_table_form_bounds():
         m.comb(n, k, 2**63, 3)
     with pytest.raises(ValueError, match="must be below 2\\^63"):
         m.comb(n, k, 3, MAX64)
-    with pytest.raises(ValueError, match="268435456 cells"):
-        m.comb(n, k, 2**20, 2**20)
+    # Bounds whose table would exceed the memory bound answer element by element.
+    assert m.comb(n, k, 2**20, 2**20).tolist() == [161700, 0]
+    assert m.comb(u64([20000, 19999, 10]), u64([3, 19997, 20]), 20000, 10**9).tolist() == [
+        math.comb(20000, 3), math.comb(19999, 19997), 0]
+    with pytest.raises(OverflowError, match="C\\(20000, 100\\)"):
+        m.comb(u64([20000]), u64([100]), 20000, 10**9)
     # After refused bounds the module still answers from whatever table it has.
     assert m.comb(n, k, 200, 4).tolist() == [161700, 0]
+
+
+def test_table_form_checks_dimensions_before_any_table():
+    with pytest.raises(ValueError, match="incorrect number of dimensions: 2; expected 1"):
+        m.comb(np.zeros((2, 2), U64), np.zeros((2, 2), U64), 16000, 16000)
 
 
 def test_inputs_are_not_modified():

@@ -57,10 +57,6 @@ MAX_REPORTS = 12
 
 TWO_63, TWO_64 = 2**63, 2**64
 INT64_MIN, INT64_MAX = -TWO_63, TWO_63 - 1
-# Tables above this many cells are legitimate but slow work (up to 2 GiB at
-# the module's cap of 2^28); arguments that would build one are redrawn.
-HEAVY_CELLS = 2**22
-TABLE_CAP = 2**28
 MAX_OUT = 1 << 22  # larger outputs are not asked for; the out is then too small
 
 FUNCTIONS = ["unrank_combs", "unrank_combs_k", "unrank_colex_bench", "rank_combs_sorted",
@@ -770,10 +766,6 @@ def gen_unrank_colex_bench(g):
     if chance(g, 0.1):
         values = [pick(g, [-1, INT64_MIN, -2]) if chance(g, 0.5) else v for v in values]
     nv, kv = u64_param(n), u64_param(k)
-    if isinstance(nv, int) and isinstance(kv, int) and nv <= 65535 and kv < TWO_63:
-        if HEAVY_CELLS < (nv + 2) * (kv + 2) <= TABLE_CAP:
-            k = kv = int(g.integers(0, 8))
-            count = count_of(n, k)
     ranks = array_arg(g, values, np.int64)
     pv, gv, lv = u64_param(probes), flag_value(use_guess), flag_value(gallop)
     needed = None if not isinstance(kv, int) else len(values) * max(kv, 1)
@@ -831,11 +823,6 @@ def gen_rank_combs_sorted(g):
                      max(0, universe - int(g.integers(0, 4)))]) if universe else int(g.integers(0, 3))
         if universe > 2000 and k > 64:
             k = int(g.integers(0, 6))
-        count = C(n, k)
-        cells = (min(n, 65536) + 2 if cv is True else n + 2) * (k + 2)
-        if k > 2 and count <= TWO_63 and HEAVY_CELLS < cells <= TABLE_CAP:
-            n = int(g.integers(max(k, 1), 71))
-            universe = min(n, 65536)
         rows_n = pick(g, [0, 1, 1, 2, 3, 5, 17, 2047, 2049, 4100]) if k <= 64 else int(g.integers(0, 3))
         rows = []
         for _ in range(rows_n):
@@ -1024,11 +1011,6 @@ def gen_comb(g):
         N, K = array_arg(g, n_list, np.uint64), array_arg(g, k_list, np.uint64)
         n_max = int_arg(g, pick(g, [int(g.integers(0, 100)), 65535, 1000, max(n_list, default=0)]))
         k_max = int_arg(g, pick(g, [int(g.integers(0, 40)), 34, 5, max(k_list, default=0)]))
-        a, b = u64_param(n_max), u64_param(k_max)
-        if isinstance(a, int) and isinstance(b, int) and a < TWO_63 and b < TWO_63:
-            if HEAVY_CELLS < (a + 2) * (min(a, b) + 2) <= TABLE_CAP:  # rows above n_max are not built
-                k_max = int(g.integers(0, 8))
-                n_max = min(a, 400_000)
         args, inputs = [N.obj, K.obj, n_max, k_max], [N, K]
     else:
         args = [int_arg(g, 5) for _ in range(pick(g, [0, 1, 3, 5]))]
@@ -1069,7 +1051,7 @@ def gen_comb(g):
                     return None
             if a[0].size != a[1].size or a[0].ndim != 1 or a[1].ndim != 1:
                 return expect(exc, {ValueError})
-            if form == "table" and (nm >= TWO_63 or km >= TWO_63 or (nm + 2) * (min(nm, km) + 2) > TABLE_CAP):
+            if form == "table" and (nm >= TWO_63 or km >= TWO_63):
                 return expect(exc, {ValueError})
             return compare(result, exc, coefficients(zip(values_of(a[0]), values_of(a[1]))))
         if form == "array_int" and is_u64_array(a[0]) and type(a[1]) is int and 0 <= a[1] <= 65535:

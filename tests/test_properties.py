@@ -70,20 +70,12 @@ def largest_side(n):
     return s
 
 
-# rank_combs_sorted reads a table of (n + 2) x (k + 2) cells when it fits the
-# cap of 2^28: long rows with n between a few thousand and about 16000 would
-# build tables of up to 2 GiB, legitimate but heavy, so those are left out.
-HEAVY_CELLS, TABLE_CAP = 2**22, 2**28
-
-
 @st.composite
 def sizes(draw):
     n = draw(st.one_of(st.integers(0, 72), st.integers(0, 65536),
                        st.sampled_from([65536, 65535, 16400, 2000, 68, 67, 66])))
     side = draw(st.integers(0, largest_side(n)))
     k = draw(st.sampled_from([side, n - side]))
-    if HEAVY_CELLS < (min(n, 65536) + 2) * (k + 2) <= TABLE_CAP:
-        k = side
     return n, k
 
 

@@ -62,9 +62,12 @@ constexpr bool binom_overflows(std::uint64_t n, std::uint64_t k) noexcept {
   return m >= 2 && binom(n, m) == binom_saturated;
 }
 
-// Largest table binomial table that precompute() builds: 2^28 cells, 2 GiB of
-// 64-bit values.
-inline constexpr std::int64_t max_table_cells = std::int64_t{1} << 28;
+// Largest binomial table that precompute() builds: 32 MB of 64-bit cells, so
+// that a rebuild, which holds the old rows until the new ones are filled,
+// peaks at 64 MB. It holds every n <= 65536 with k <= 33 (17.5 MiB), all
+// that unranking needs once k > n / 2 goes through the complement.
+inline constexpr std::int64_t max_table_bytes = 32'000'000;
+inline constexpr std::int64_t max_table_cells = max_table_bytes / 8;
 
 // A cache of C(n, k) for 0 <= n <= max_n, 0 <= k <= max_k, read by the hot
 // loops, with binom() answering everything outside it. Cells hold the bits of
@@ -161,6 +164,27 @@ class BinomialCoefficientTable {
  private:
   std::vector<T> cells_;
 };
+
+// C(m, j) for base <= m <= base + width - 1 and 0 <= j <= k, as binom() gives
+// it, into a new block whose row j starts at j * width: a window of the
+// table's columns for lookups whose m never leaves it. Allocates width *
+// (k + 1) cells. Column base comes from binom(), each later column from the
+// one before by Pascal's rule, C(m, j) = C(m - 1, j) + C(m - 1, j - 1), with
+// the saturating addition that keeps precompute() equal to binom().
+// Preconditions: width >= 1, base + width - 1 < 2^63.
+inline std::vector<long> coefficient_window(std::uint64_t base, std::size_t width, std::size_t k) {
+  std::vector<long> cells(width * (k + 1), 1);  // row 0
+  for (std::size_t j = 1; j <= k; ++j) {
+    long* const row = cells.data() + j * width;
+    const long* const below = row - width;
+    row[0] = static_cast<long>(binom(base, j));
+    for (std::size_t i = 1; i < width; ++i) {
+      row[i] = static_cast<long>(saturating_add(static_cast<std::uint64_t>(row[i - 1]),
+                                                static_cast<std::uint64_t>(below[i - 1])));
+    }
+  }
+  return cells;
+}
 
 // The one table every entry point shares. Rebuilt only by precompute(), which
 // callers run under the interpreter lock, so no reader overlaps a rebuild.

@@ -19,11 +19,15 @@ namespace combinatorial {
 // address keeps it in a register: stores of ranks could otherwise alias it.
 // Always inlined, also into the AVX-512 body, which GCC would not otherwise
 // inline a default-target function into.
+// A window of columns from `base` on (see coefficient_window) reads the same
+// way with its own cells, stride and base.
 struct TableCoefficients {
   const long* cells = BC.row(0);
   std::size_t stride = static_cast<std::size_t>(BC.max_n + 2);
+  std::uint64_t base = 0;
   [[gnu::always_inline]] std::uint64_t operator()(std::int64_t m, std::int64_t j) const noexcept {
-    return static_cast<std::uint64_t>(cells[static_cast<std::size_t>(j) * stride + static_cast<std::size_t>(m)]);
+    return static_cast<std::uint64_t>(
+        cells[static_cast<std::size_t>(j) * stride + (static_cast<std::size_t>(m) - base)]);
   }
 };
 

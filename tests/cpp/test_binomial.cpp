@@ -172,3 +172,18 @@ TEST(Table, RefusedBoundsLeaveTheTableAsItWas) {
   EXPECT_EQ(table.row(4)[30], 27405);
   EXPECT_TRUE(table.covers(30, 4));
 }
+
+// Windows of columns, including ones where coefficients saturate partway.
+TEST(Window, EqualsBinomOverEveryColumn) {
+  // C(m, 5), C(m, 4) and C(m, 3) first reach 2^64 at m = 18581, 145057 and 4801281.
+  for (const std::uint64_t base : {0ull, 1ull, 18300ull, 144800ull, 4801000ull, 1ull << 40}) {
+    constexpr std::size_t width = 600, k = 5;
+    const std::vector<long> cells = combinatorial::coefficient_window(base, width, k);
+    for (std::size_t j = 0; j <= k; ++j) {
+      for (std::size_t i = 0; i < width; ++i) {
+        ASSERT_EQ(static_cast<std::uint64_t>(cells[j * width + i]), expected(base + i, j))
+            << "m = " << base + i << ", j = " << j;
+      }
+    }
+  }
+}
