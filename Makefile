@@ -1,13 +1,18 @@
-# make test: set up .venv with CPython 3.12, then build and run the kernel
-#            tests and the Python tests, normally and under ASan + UBSan.
-# make demo: the same set-up, then the benchmark against NumPy.
+# make test: set up .venv with CPython 3.12, build, install the package's
+#            wheel into it, then run the kernel tests and the Python tests,
+#            normally and under ASan + UBSan, and the package's tests on 3.13.
+# make demo: the same set-up, then the benchmarks.
 SHELL := /bin/bash
 .SHELLFLAGS := -eu -o pipefail -c
 
 VENV   := .venv
 PY     := $(VENV)/bin/python
 STAMP  := $(VENV)/.deps-installed
-DEPS   := "pybind11>=2.13.6,<3" "numpy>=2" "scikit-build-core>=0.10" cmake ninja pytest hypothesis matplotlib
+VENV313 := .venv-3.13
+PY313  := $(VENV313)/bin/python
+STAMP313 := $(VENV313)/.deps-installed
+BUILD_DEPS := "pybind11>=2.13.6,<3" "scikit-build-core>=0.10" cmake ninja
+DEPS   := $(BUILD_DEPS) "numpy>=2" pytest hypothesis matplotlib mypy "dask[array]" distributed
 export PATH := $(CURDIR)/$(VENV)/bin:$(PATH)
 
 CMAKE_ARGS = -G Ninja -DPython_EXECUTABLE=$(CURDIR)/$(PY) \
@@ -17,21 +22,32 @@ SANITIZE   := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-
 # with libstdc++ beside it so that ASan finds the real __cxa_throw.
 ASAN_ENV   = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" \
              ASAN_OPTIONS=detect_leaks=0
+# Installs the package from this tree with the build tools already in the venv.
+PIP_INSTALL = -m pip install --quiet --no-deps --no-build-isolation --force-reinstall .
 
-.PHONY: test demo build build-asan test-release test-asan gtest venv clean
+.PHONY: test demo build build-asan install test-release test-asan test-313 gtest venv venv-313 clean
 
-test: test-release test-asan
+test: test-release test-asan test-313
 
-demo: build
+demo: install
 	PYTHONPATH=build/release $(PY) benchmarks/compare.py $(DEMO_ARGS)
 	PYTHONPATH=build/release $(PY) benchmarks/memory_bounds.py
+	$(PY) benchmarks/package.py $(DEMO_ARGS)
 
 venv: $(STAMP)
 $(STAMP): pyproject.toml Makefile
-	@python=$$(tools/find-python312); echo "Using $$python"; \
+	@python=$$(tools/find-python 3.12); echo "Using $$python"; \
 	  [ -x $(PY) ] || "$$python" -m venv $(VENV)
 	$(PY) -m pip install --quiet --upgrade pip
 	$(PY) -m pip install --quiet $(DEPS)
+	touch $@
+
+venv-313: $(STAMP313)
+$(STAMP313): pyproject.toml Makefile
+	@python=$$(tools/find-python 3.13); echo "Using $$python"; \
+	  [ -x $(PY313) ] || "$$python" -m venv $(VENV313)
+	$(PY313) -m pip install --quiet --upgrade pip
+	$(PY313) -m pip install --quiet $(BUILD_DEPS) "numpy>=2" pytest hypothesis
 	touch $@
 
 gtest:
@@ -52,14 +68,32 @@ build-asan: venv gtest
 	@mkdir -p build
 	flock build/.lock bash -c 'cmake -S . -B build/asan $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="$(SANITIZE)" >/dev/null && cmake --build build/asan'
 
-test-release: build
-	ctest --test-dir build/release --output-on-failure --timeout 600
-	PYTHONPATH=build/release $(PY) -m pytest -q
-	PYTHONPATH=build/release $(PY) benchmarks/compare.py --quick
+# The wheel, built and installed into the venv as a user would have it.
+install: build
+	@mkdir -p build
+	flock build/.lock $(PY) $(PIP_INSTALL)
 
+# The low-level module from the build tree; the package as installed, with
+# its doctests and the type check of the package and of a typed example.
+test-release: build install
+	ctest --test-dir build/release --output-on-failure --timeout 600
+	PYTHONPATH=build/release $(PY) -m pytest -q --ignore=tests/package
+	$(PY) -m pytest -q tests/package
+	$(PY) -m pytest -q --doctest-modules --pyargs combinatorial
+	$(PY) -m mypy src/combinatorial examples/typed_usage.py
+	PYTHONPATH=build/release $(PY) benchmarks/compare.py --quick
+	$(PY) benchmarks/package.py --quick
+
+# Both modules from the sanitized build tree.
 test-asan: build-asan
 	ctest --test-dir build/asan --output-on-failure --timeout 900
 	$(ASAN_ENV) COMBINATORIAL_SANITIZED=1 PYTHONPATH=build/asan $(PY) -m pytest -q
+
+# The package built for and tested on CPython 3.13.
+test-313: venv-313
+	@mkdir -p build
+	flock build/.lock $(PY313) $(PIP_INSTALL)
+	$(PY313) -m pytest -q -p no:cacheprovider tests/package
 
 clean:
 	rm -rf build

@@ -15,13 +15,10 @@
 #include <vector>
 
 #include "combinatorial/binomial.hpp"
-#include "combinatorial/complement.hpp"
 #include "combinatorial/lookup.hpp"
 #include "combinatorial/rank.hpp"
 #include "combinatorial/search.hpp"
-#include "combinatorial/unrank_pairs.hpp"
-#include "combinatorial/unrank_colex.hpp"
-#include "combinatorial/unrank_lex.hpp"
+#include "combinatorial/unrank.hpp"
 
 namespace py = pybind11;
 using combinatorial::BC;
@@ -161,50 +158,6 @@ void check_no_overlap(const VertexArray& out, const py::array& input, const char
   }
 }
 
-// Unranks a k-subset with k > n - k through its (n - k)-subset complement, so
-// that the table needs only n - k + 1 rows. `count` is C(n, k); `unrank`
-// writes the vertices of one (n - k)-subset rank: largest first for colex,
-// smallest first for lex.
-template <bool Colex, typename Unrank>
-std::uint16_t* unrank_by_complement(std::uint64_t rank, std::uint64_t count, std::int64_t n,
-                                    std::int64_t k, std::uint16_t* out, Unrank unrank) {
-  const std::int64_t rest = n - k;  // at most 33 whenever C(n, k) fits 64 bits
-  std::uint16_t taken[combinatorial::max_index_size + 1];
-  if (rest > 0) unrank(count - 1 - rank, rest, taken);
-  return combinatorial::write_complement<Colex>(taken, static_cast<std::size_t>(rest), n, out);
-}
-
-// The complement unranked by the plain kernels, direct or checked.
-template <bool Colex, bool CheckedLookup>
-std::uint16_t* unrank_by_complement(std::uint64_t rank, std::uint64_t count, std::int64_t n,
-                                    std::int64_t k, std::uint16_t* out) {
-  return unrank_by_complement<Colex>(rank, count, n, k, out,
-                                     [n](std::uint64_t r, std::int64_t size, std::uint16_t* taken) {
-    if constexpr (Colex) {
-      combinatorial::unrank_colex<CheckedLookup, false, false, 0>(&r, &r + 1, n, size, taken);
-    } else {
-      combinatorial::unrank_lex<CheckedLookup>(&r, &r + 1, static_cast<std::uint64_t>(n),
-                                               static_cast<std::uint64_t>(size), taken);
-    }
-  });
-}
-
-// The indexed kernel with k fixed at compile time for the common sizes.
-template <bool Lex>
-void unrank_indexed(const std::uint64_t* first, std::size_t size, std::int64_t n, std::int64_t k,
-                    const combinatorial::ColexBucketIndex& index, std::uint16_t* out) {
-  const std::uint64_t* const last = first + size;
-  switch (k) {
-    case 3: return combinatorial::unrank_colex_indexed<Lex, 3>(first, last, n, k, index, out);
-    case 4: return combinatorial::unrank_colex_indexed<Lex, 4>(first, last, n, k, index, out);
-    case 5: return combinatorial::unrank_colex_indexed<Lex, 5>(first, last, n, k, index, out);
-    case 6: return combinatorial::unrank_colex_indexed<Lex, 6>(first, last, n, k, index, out);
-    case 8: return combinatorial::unrank_colex_indexed<Lex, 8>(first, last, n, k, index, out);
-    case 12: return combinatorial::unrank_colex_indexed<Lex, 12>(first, last, n, k, index, out);
-    default: return combinatorial::unrank_colex_indexed<Lex, 0>(first, last, n, k, index, out);
-  }
-}
-
 }  // namespace
 
 void unrank_combranks_array(const RankArray& ranks_arg, std::uint64_t n, std::uint64_t k, bool colex,
@@ -223,38 +176,26 @@ void unrank_combranks_array(const RankArray& ranks_arg, std::uint64_t n, std::ui
 
   const auto nn = static_cast<std::int64_t>(n);
   const auto kk = static_cast<std::int64_t>(k);
-  if (k >= 2 && k > n - k) {
-    ensure_table(nn, nn - kk);
-    std::uint16_t* at = dest;
-    for (std::size_t i = 0; i < size; ++i) {
-      at = colex ? unrank_by_complement<true, false>(first[i], count, nn, kk, at)
-                 : unrank_by_complement<false, false>(first[i], count, nn, kk, at);
-    }
+  if (colex && k == 0) {
+    std::fill(dest, dest + size, std::uint16_t{0});  // one 0 per rank, the rank itself
     return;
   }
-  if (k == 2) {
-    colex ? combinatorial::unrank_pairs<false>(first, first + size, nn, dest)
-          : combinatorial::unrank_pairs<true>(first, first + size, nn, dest);
-    return;
-  }
-  ensure_table(nn, kk);
-  if (k >= 3) {
-    // Large batches pay for a bucket index once and then find most vertices
-    // with one lookup and one comparison; the index is kept for later calls.
-    static combinatorial::ColexBucketIndex index;
+  ensure_table(nn, combinatorial::unrank_table_k(nn, kk));
+  // The bucket index is kept for later calls, and serves any smaller k.
+  static combinatorial::ColexBucketIndex index;
+  const combinatorial::ColexBucketIndex* use_index = nullptr;
+  if (k >= 3 && !combinatorial::unranks_complement(nn, kk)) {
     const bool indexed = index.n == nn && index.k >= kk;
-    if (indexed || size >= 8192) {
-      if (!indexed) index.build(nn, kk);
-      colex ? unrank_indexed<false>(first, size, nn, kk, index, dest)
-            : unrank_indexed<true>(first, size, nn, kk, index, dest);
-      return;
+    if (indexed || combinatorial::unrank_wants_index(nn, kk, size)) {
+      if (!indexed) index.build(BC.view(), nn, kk);
+      use_index = &index;
     }
   }
-  if (colex) {
-    combinatorial::unrank_colex<false, false, false, 0>(first, first + size, nn, kk, dest);
-  } else {
-    combinatorial::unrank_lex<false>(first, first + size, n, k, dest);
-  }
+  using combinatorial::Order, combinatorial::RowLayout;
+  colex ? combinatorial::unrank_batch<Order::colex, RowLayout::largest_first>(BC.view(), use_index, first, size,
+                                                                              nn, kk, dest)
+        : combinatorial::unrank_batch<Order::lex, RowLayout::smallest_first>(BC.view(), use_index, first, size,
+                                                                             nn, kk, dest);
 }
 
 void unrank_combranks_array_full_k(const RankArray& ranks_arg, std::uint64_t n, const VertexArray& ks_arg,
@@ -297,24 +238,15 @@ void unrank_combranks_array_full_k(const RankArray& ranks_arg, std::uint64_t n, 
   // those read (at most 33, since complements keep k <= n - k) only cost.
   const auto nn = static_cast<std::int64_t>(n);
   BC.precompute(nn, static_cast<std::int64_t>(std::min(k_max, rows_read)));
+  using combinatorial::Lookup, combinatorial::Order, combinatorial::RowLayout;
+  const combinatorial::TableView table = BC.view();
   std::uint16_t* at = dest;
   for (std::size_t i = 0; i < size; ++i) {
     const std::int64_t k = sizes[i];
-    const std::uint64_t* const r = rank + i;
-    if (k >= 2 && k > nn - k) {
-      // Colex complements come out largest first; reversed below like the rest.
-      std::uint16_t* const end = colex ? unrank_by_complement<true, true>(*r, counts[k], nn, k, at)
-                                       : unrank_by_complement<false, true>(*r, counts[k], nn, k, at);
-      if (colex) std::reverse(at, end);
-    } else if (colex && k >= 2) {
-      combinatorial::unrank_colex<true, false, false, 0>(r, r + 1, nn, k, at);
-      std::reverse(at, at + k);
-    } else if (colex && k == 1) {
-      *at = static_cast<std::uint16_t>(*r);
-    } else if (!colex) {
-      combinatorial::unrank_lex<true>(r, r + 1, n, static_cast<std::uint64_t>(k), at);
-    }
-    at += k;
+    at = colex ? combinatorial::unrank_one<Order::colex, RowLayout::smallest_first, Lookup::checked>(table, rank[i],
+                                                                                                   nn, k, at)
+               : combinatorial::unrank_one<Order::lex, RowLayout::smallest_first, Lookup::checked>(table, rank[i],
+                                                                                                 nn, k, at);
   }
 }
 
@@ -359,29 +291,14 @@ std::string row_problem(const std::uint16_t* g, std::size_t k, std::uint64_t n, 
   throw std::logic_error("rank_combs_sorted: a malformed row was detected but not found");
 }
 
-// Short rows get a loop unrolled for their k.
-template <bool Colex, typename Coefficients>
-void rank_rows_any_k(const std::uint16_t* first, std::size_t rows, std::size_t k,
-                     std::uint64_t n, std::int64_t* out, Coefficients coef) {
-  using combinatorial::rank_rows;
-  switch (k) {
-    case 3: return rank_rows<Colex, 3>(first, rows, k, n, out, coef);
-    case 4: return rank_rows<Colex, 4>(first, rows, k, n, out, coef);
-    case 5: return rank_rows<Colex, 5>(first, rows, k, n, out, coef);
-    case 6: return rank_rows<Colex, 6>(first, rows, k, n, out, coef);
-    case 7: return rank_rows<Colex, 7>(first, rows, k, n, out, coef);
-    case 8: return rank_rows<Colex, 8>(first, rows, k, n, out, coef);
-    case 12: return rank_rows<Colex, 12>(first, rows, k, n, out, coef);
-    default: return rank_rows<Colex, 0>(first, rows, k, n, out, coef);
-  }
-}
-
-// Whether rows [from, from + count) are well formed for their mode.
+// Whether rows [from, from + count) are well formed: colex rows strictly
+// decreasing, lex rows strictly increasing, lex pairs in either order.
 bool rows_well_formed(const std::uint16_t* first, std::size_t from, std::size_t count, std::size_t k,
                       std::uint64_t limit, bool colex) {
+  using combinatorial::RowCheck;
   const std::uint16_t* const block = first + from * k;
-  return colex ? combinatorial::rows_well_formed<true>(block, count * k, k, limit)
-               : combinatorial::rows_well_formed<false>(block, count * k, k, limit);
+  return colex ? combinatorial::rows_well_formed<RowCheck::decreasing>(block, count * k, k, limit)
+               : combinatorial::rows_well_formed<RowCheck::increasing_or_any_pair>(block, count * k, k, limit);
 }
 
 // Ranks every row with coefficients from coef. Each block of rows is checked
@@ -391,6 +308,7 @@ bool rows_well_formed(const std::uint16_t* first, std::size_t from, std::size_t 
 template <typename Coefficients>
 void rank_checked_rows(const std::uint16_t* first, std::size_t rows, std::size_t k, std::uint64_t n,
                        bool colex, bool checked, std::int64_t* out, Coefficients coef) {
+  using combinatorial::Order, combinatorial::RowLayout;
   const std::uint64_t limit = std::min<std::uint64_t>(n, 65536);
   constexpr std::size_t block_rows = 2048;
   for (std::size_t done = 0; done < rows; done += block_rows) {
@@ -399,24 +317,16 @@ void rank_checked_rows(const std::uint16_t* first, std::size_t rows, std::size_t
       throw_first_malformed_row(first, done, count, k, n, colex);
     }
     const std::uint16_t* const block = first + done * k;
-    colex ? rank_rows_any_k<true>(block, count, k, n, out + done, coef)
-          : rank_rows_any_k<false>(block, count, k, n, out + done, coef);
+    colex ? combinatorial::rank_rows_for_k<Order::colex, RowLayout::largest_first>(block, count, k, n, out + done, coef)
+          : combinatorial::rank_rows_for_k<Order::lex, RowLayout::smallest_first>(block, count, k, n, out + done, coef);
   }
 }
 
-// Lex rows with n above 65536 read only columns n - 65536 .. n (vertices are
-// below 65536): a window of them serves at table speed. Kept for later calls.
+// The lex window last built, kept for later calls.
 struct LexWindow {
-  static constexpr std::size_t width = 65537;
   std::uint64_t base = 0;
   std::size_t k = 0;
   std::vector<long> cells;
-  bool serves(std::uint64_t n, std::size_t size) const {
-    return !cells.empty() && base == n - (width - 1) && k >= size;
-  }
-  static bool fits(std::size_t size) {
-    return width * (size + 1) <= static_cast<std::size_t>(combinatorial::max_table_cells);
-  }
 };
 
 }  // namespace
@@ -443,35 +353,36 @@ SignedResult rank_combs_sorted(VertexArray combs_arg, std::uint64_t n, bool cole
     std::fill(out, out + rows, 0);
     return result;
   }
-  // Rows up to k of the table, over the columns the rows read: colex up to
-  // the largest vertex, below 65536; lex up to n, or a window of the last
-  // 65537 columns once n is larger. Tables that would exceed the bound are
-  // not built: their coefficients are computed instead. Pairs need none.
+  using combinatorial::RankSource;
+  const combinatorial::Order order = colex ? combinatorial::Order::colex : combinatorial::Order::lex;
+  const RankSource source = combinatorial::rank_source(order, n, k);
+  const std::int64_t table_n = combinatorial::rank_table_n(order, n);
   const auto kk = static_cast<std::int64_t>(k);
-  const auto table_n = static_cast<std::int64_t>(colex ? std::min<std::uint64_t>(n, 65536) : n);
-  const bool windowed = !colex && n > 65536 && k > 2 && LexWindow::fits(k);
-  const bool tabled = !windowed && k > 2 && BC.cells_needed(table_n, kk) >= 0;
+  const std::uint64_t window_base = n - (combinatorial::lex_window_width - 1);
   static LexWindow window;
-  const bool ready = windowed ? window.serves(n, k) : !tabled || BC.covers(table_n, kk);
+  const bool ready = source == RankSource::window ? !window.cells.empty() && window.base == window_base && window.k >= k
+                     : source == RankSource::table ? BC.covers(table_n, kk)
+                                                   : true;
   // Every row is checked before any table is built.
   const bool checked = !ready;
   if (checked && !rows_well_formed(first, 0, rows, k, std::min<std::uint64_t>(n, 65536), colex)) {
     throw_first_malformed_row(first, 0, rows, k, n, colex);
   }
-  if (windowed) {
+  if (source == RankSource::window) {
     if (!ready) {
       std::vector<long>().swap(window.cells);  // freed before the new window is filled
-      window.cells = combinatorial::coefficient_window(n - (LexWindow::width - 1), LexWindow::width, k);
-      window.base = n - (LexWindow::width - 1);
+      window.cells = combinatorial::coefficient_window(window_base, combinatorial::lex_window_width, k);
+      window.base = window_base;
       window.k = k;
     }
     rank_checked_rows(first, rows, k, n, colex, checked, out,
-                      combinatorial::TableCoefficients{window.cells.data(), LexWindow::width, window.base});
-  } else if (tabled) {
+                      combinatorial::TableCoefficients{window.cells.data(), combinatorial::lex_window_width,
+                                                       window.base});
+  } else if (source == RankSource::table) {
     if (!ready) BC.precompute(table_n, kk);
-    rank_checked_rows(first, rows, k, n, colex, checked, out, combinatorial::TableCoefficients{});
+    rank_checked_rows(first, rows, k, n, colex, checked, out, combinatorial::TableCoefficients::of(BC.view()));
   } else {
-    rank_checked_rows(first, rows, k, n, colex, checked, out, combinatorial::CheckedCoefficients{});
+    rank_checked_rows(first, rows, k, n, colex, checked, out, combinatorial::CheckedCoefficients{BC.view()});
   }
   return result;
 }
@@ -650,10 +561,12 @@ void unrank_colex_bench(const SignedRankArray& ranks_arg, std::uint64_t n, std::
     const ColexMember<std::uint64_t> member = select_colex_member<std::uint64_t>(use_guess, gallop, probes);
     std::uint16_t* at = dest;
     for (std::size_t i = 0; i < size; ++i) {
-      at = unrank_by_complement<true>(static_cast<std::uint64_t>(first[i]), count, nn, kk, at,
-                                      [&](std::uint64_t r, std::int64_t rest, std::uint16_t* taken) {
-                                        member(&r, &r + 1, nn, rest, taken);
-                                      });
+      at = combinatorial::unrank_by_complement<combinatorial::RowLayout::largest_first>(
+          static_cast<std::uint64_t>(first[i]), count, nn, kk, at,
+          [&](std::uint64_t r, std::int64_t rest, std::uint16_t* taken) {
+            member(&r, &r + 1, nn, rest, taken);  // largest first
+            std::reverse(taken, taken + rest);
+          });
     }
     return;
   }
@@ -691,6 +604,6 @@ PYBIND11_MODULE(_combinatorial, m) {
   m.def("find_k", [](std::int64_t r, std::int64_t k) { return combinatorial::find_k(r, k); });
   m.def("get_max", [](std::int64_t r, std::int64_t k, std::int64_t n) {
     return combinatorial::get_max<false>(n, combinatorial::wrapping_add(k, -1),
-                                         combinatorial::CoefficientAtMost<true>{r, k});
+                                         combinatorial::CoefficientAtMost<true>{r, k, BC.view()});
   });
 }

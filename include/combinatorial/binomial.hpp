@@ -69,18 +69,94 @@ constexpr bool binom_overflows(std::uint64_t n, std::uint64_t k) noexcept {
 inline constexpr std::int64_t max_table_bytes = 32'000'000;
 inline constexpr std::int64_t max_table_cells = max_table_bytes / 8;
 
+// Cells a table for (n, k) needs, (n + 2) x (k + 2), or -1 when that exceeds
+// max_table_cells or a bound is negative. Does not allocate.
+constexpr std::int64_t table_cells_needed(std::int64_t n, std::int64_t k) noexcept {
+  if (n < 0 || k < 0 || n > max_table_cells || k > max_table_cells) return -1;
+  const std::int64_t cells = (n + 2) * (k + 2);  // both factors <= max_table_cells + 2
+  return cells <= max_table_cells ? cells : -1;
+}
+
+// The cells of a table covering exactly 0..n x 0..k: (k + 2) rows of n + 2
+// cells, row j holding C(m, j) at m, with a spare row and a spare column of
+// zeros so that loops may read one past their last index. Allocates.
+// Precondition: table_cells_needed(n, k) >= 0.
+//
+// Filled by Pascal's rule with saturating addition, O(n * k). A cell equals
+// binom() bit for bit: both are exact below 2^64, and a true value of 2^64
+// or more is the sum of two terms of which one saturated or whose sum
+// overflows, so the cell saturates exactly when binom() does.
+inline std::vector<long> table_cells(std::int64_t n, std::int64_t k) {
+  std::vector<long> cells(static_cast<std::size_t>(table_cells_needed(n, k)), 0);
+  const std::size_t stride = static_cast<std::size_t>(n + 2);
+  for (std::int64_t c = 0; c <= n; ++c) cells[static_cast<std::size_t>(c)] = 1;
+  for (std::int64_t j = 1; j <= std::min(k, n); ++j) {
+    const long* above = cells.data() + static_cast<std::size_t>(j - 1) * stride;
+    long* cur = cells.data() + static_cast<std::size_t>(j) * stride;
+    for (std::int64_t c = j; c <= n; ++c) {
+      cur[c] = static_cast<long>(saturating_add(static_cast<std::uint64_t>(above[c - 1]),
+                                                static_cast<std::uint64_t>(cur[c - 1])));
+    }
+  }
+  return cells;
+}
+
+// A read-only view of a table of C(m, j) for 0 <= m <= max_n and 0 <= j <=
+// max_k, row j starting at cells + j * stride, as table_cells() lays it out.
+// The kernels take one as their explicit argument; whoever owns the cells
+// keeps them alive and unchanged while a view is in use.
+struct TableView {
+  const long* cells = nullptr;
+  std::size_t stride = 0;
+  std::int64_t max_n = -1;
+  std::int64_t max_k = -1;
+
+  // True when row k holds column n; negative arguments are never covered.
+  bool covers(std::int64_t n, std::int64_t k) const noexcept {
+    return cells != nullptr && static_cast<std::uint64_t>(n) <= static_cast<std::uint64_t>(max_n) &&
+           static_cast<std::uint64_t>(k) <= static_cast<std::uint64_t>(max_k);
+  }
+
+  // Row k, indexed by m. Precondition: covers(0, k).
+  const long* row(std::int64_t k) const noexcept {
+    return cells + static_cast<std::size_t>(k) * stride;
+  }
+
+  // C(n, k) as binom() gives it, from the cells when covered; 0 when k < 0 or
+  // k > n. Does not allocate.
+  long operator()(std::int64_t n, std::int64_t k) const noexcept {
+    if (covers(n, k)) return row(k)[n];
+    if (k < 0 || k > n) return 0;
+    return static_cast<long>(binom(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(k)));
+  }
+};
+
+// An immutable table for (n, k), for sharing between threads: built whole,
+// then only read. Allocates on construction.
+// Precondition: table_cells_needed(n, k) >= 0.
+class CoefficientTable {
+ public:
+  CoefficientTable(std::int64_t n, std::int64_t k)
+      : cells_(table_cells(n, k)), view_{cells_.data(), static_cast<std::size_t>(n + 2), n, k} {}
+  CoefficientTable(const CoefficientTable&) = delete;
+  CoefficientTable& operator=(const CoefficientTable&) = delete;
+  const TableView& view() const noexcept { return view_; }
+
+ private:
+  std::vector<long> cells_;
+  TableView view_;
+};
+
 // A cache of C(n, k) for 0 <= n <= max_n, 0 <= k <= max_k, read by the hot
 // loops, with binom() answering everything outside it. Cells hold the bits of
 // binom() as signed 64-bit values; readers compare them as unsigned.
 //
-// The rows live in one block of (max_k + 2) x (max_n + 2) cells, row k
-// starting at k * (max_n + 2): a spare row and a spare column of zeros let
-// loops read one past their last index. FixedN and FixedRows size the small
-// always-present block fixed_rows (C(n, k) for k < FixedRows, n <= FixedN).
+// The rows live in one block laid out by table_cells(). FixedN and FixedRows
+// size the small always-present block fixed_rows (C(n, k) for k < FixedRows,
+// n <= FixedN).
 template <std::int64_t FixedN, std::size_t FixedRows, typename T>
 class BinomialCoefficientTable {
-  static_assert(std::is_integral_v<T> && std::is_signed_v<T> && sizeof(T) == 8,
-                "cells hold the 64 bits of binom() as a signed 64-bit type");
+  static_assert(std::is_same_v<T, long>, "cells hold the 64 bits of binom() as long, as TableView reads them");
   static_assert(FixedN >= 1 && FixedN <= 64, "fixed block columns must stay exact");
   static_assert(FixedRows >= 1 && FixedRows <= 3, "fixed block holds rows k = 0, 1, 2 at most");
 
@@ -99,11 +175,14 @@ class BinomialCoefficientTable {
     }
   }
 
-  // True when row k holds column n; negative arguments are never covered.
-  bool covers(std::int64_t n, std::int64_t k) const noexcept {
-    return !cells_.empty() && static_cast<std::uint64_t>(n) <= static_cast<std::uint64_t>(max_n) &&
-           static_cast<std::uint64_t>(k) <= static_cast<std::uint64_t>(max_k);
+  // The rows as they are now; valid until the next precompute().
+  TableView view() const noexcept {
+    if (cells_.empty()) return {};
+    return {cells_.data(), static_cast<std::size_t>(max_n + 2), max_n, max_k};
   }
+
+  // True when row k holds column n; negative arguments are never covered.
+  bool covers(std::int64_t n, std::int64_t k) const noexcept { return view().covers(n, k); }
 
   // Row k, indexed by n. Precondition: covers(0, k).
   const T* row(std::int64_t k) const noexcept {
@@ -112,50 +191,28 @@ class BinomialCoefficientTable {
 
   // C(n, k) as binom() gives it, from the table when covered; 0 when k < 0 or
   // k > n. Does not allocate; never changes the table.
-  T operator()(std::int64_t n, std::int64_t k) const noexcept {
-    if (covers(n, k)) return row(k)[n];
-    if (k < 0 || k > n) return 0;
-    return static_cast<T>(binom(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(k)));
-  }
+  T operator()(std::int64_t n, std::int64_t k) const noexcept { return view()(n, k); }
 
   // Cells a table for (n, k) needs, or -1 when it exceeds max_table_cells.
   static std::int64_t cells_needed(std::int64_t n, std::int64_t k) noexcept {
-    if (n < 0 || k < 0 || n > max_table_cells || k > max_table_cells) return -1;
-    const std::int64_t cells = (n + 2) * (k + 2);  // both factors <= 2^28 + 2
-    return cells <= max_table_cells ? cells : -1;
+    return table_cells_needed(n, k);
   }
 
   // Replaces the table with one covering exactly 0..n x 0..k, even when the
   // current one covers more. Throws std::invalid_argument for negative bounds,
   // std::length_error beyond max_table_cells and std::bad_alloc; on any throw
   // the previous rows and bounds stay in force.
-  //
-  // Filled by Pascal's rule with saturating addition, O(n * k). A cell equals
-  // binom() bit for bit: both are exact below 2^64, and a true value of 2^64
-  // or more is the sum of two terms of which one saturated or whose sum
-  // overflows, so the cell saturates exactly when binom() does.
   void precompute(std::int64_t n, std::int64_t k) {
     if (n < 0 || k < 0) {
       throw std::invalid_argument("binomial table bounds must not be negative: n = " +
                                   std::to_string(n) + ", k = " + std::to_string(k));
     }
-    const std::int64_t cells = cells_needed(n, k);
-    if (cells < 0) {
+    if (cells_needed(n, k) < 0) {
       throw std::length_error("binomial table for n = " + std::to_string(n) + ", k = " +
                               std::to_string(k) + " needs more than " +
                               std::to_string(max_table_cells) + " cells ((n + 2) * (k + 2))");
     }
-    std::vector<T> fresh(static_cast<std::size_t>(cells), T{0});
-    const std::size_t stride = static_cast<std::size_t>(n + 2);
-    for (std::int64_t c = 0; c <= n; ++c) fresh[static_cast<std::size_t>(c)] = 1;
-    for (std::int64_t j = 1; j <= std::min(k, n); ++j) {
-      const T* above = fresh.data() + static_cast<std::size_t>(j - 1) * stride;
-      T* cur = fresh.data() + static_cast<std::size_t>(j) * stride;
-      for (std::int64_t c = j; c <= n; ++c) {
-        cur[c] = static_cast<T>(saturating_add(static_cast<std::uint64_t>(above[c - 1]),
-                                               static_cast<std::uint64_t>(cur[c - 1])));
-      }
-    }
+    std::vector<T> fresh = table_cells(n, k);
     cells_.swap(fresh);
     max_n = n;
     max_k = k;

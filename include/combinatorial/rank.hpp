@@ -11,46 +11,51 @@
 
 #include "combinatorial/binomial.hpp"
 #include "combinatorial/cpu.hpp"
+#include "combinatorial/order.hpp"
 
 namespace combinatorial {
 
-// Reads C(m, j) straight from the rows of BC as they are when constructed;
-// the caller makes BC cover every (m, j) it asks for. Holding the block's
-// address keeps it in a register: stores of ranks could otherwise alias it.
-// Always inlined, also into the AVX-512 body, which GCC would not otherwise
-// inline a default-target function into.
-// A window of columns from `base` on (see coefficient_window) reads the same
-// way with its own cells, stride and base.
+// Reads C(m, j) straight from a table's cells; the table must cover every
+// (m, j) asked for. Holding the block's address keeps it in a register:
+// stores of ranks could otherwise alias it. Always inlined, also into the
+// AVX-512 body, which GCC would not otherwise inline a default-target
+// function into. A window of columns from `base` on (see coefficient_window)
+// reads the same way with its own cells, stride and base.
 struct TableCoefficients {
-  const long* cells = BC.row(0);
-  std::size_t stride = static_cast<std::size_t>(BC.max_n + 2);
+  const long* cells;
+  std::size_t stride;
   std::uint64_t base = 0;
+  static TableCoefficients of(const TableView& table) noexcept { return {table.cells, table.stride}; }
   [[gnu::always_inline]] std::uint64_t operator()(std::int64_t m, std::int64_t j) const noexcept {
     return static_cast<std::uint64_t>(
         cells[static_cast<std::size_t>(j) * stride + (static_cast<std::size_t>(m) - base)]);
   }
 };
 
-// C(m, j) through the checked lookup: any m >= 0, with or without a table.
+// C(m, j) through the checked lookup: any m >= 0, whatever the table covers.
 struct CheckedCoefficients {
+  TableView table;
   std::uint64_t operator()(std::int64_t m, std::int64_t j) const noexcept {
-    return static_cast<std::uint64_t>(BC(m, j));
+    return static_cast<std::uint64_t>(table(m, j));
   }
 };
 
+// The order a well-formed row keeps: strictly decreasing, strictly
+// increasing, or strictly increasing except that pairs may come either way.
+enum class RowCheck { decreasing, increasing, increasing_or_any_pair };
+
 // Whether the `size` values from `v`, read as rows of k, are all below
-// `limit` (at most 65536) and each row is in the order its mode asks for:
-// strictly decreasing (Colex), strictly increasing (lex), or two distinct
-// values (lex pairs, which may come in either order). Does not allocate.
-// With SSE4.1 it compares eight neighbouring pairs at a time, masking the
-// pairs that straddle two rows.
-template <bool Colex>
+// `limit` (at most 65536) and each row is in the order that Check asks for.
+// Does not allocate. With SSE4.1 it compares eight neighbouring pairs at a
+// time, masking the pairs that straddle two rows.
+template <RowCheck Check>
 bool rows_well_formed(const std::uint16_t* v, std::size_t size, std::size_t k,
                       std::uint64_t limit) noexcept {
   if (k == 0) return true;
-  const bool pairs_any_order = !Colex && k == 2;
+  constexpr bool decreasing = Check == RowCheck::decreasing;
+  const bool pairs_any_order = Check == RowCheck::increasing_or_any_pair && k == 2;
   const auto pair_ok = [pairs_any_order](std::uint16_t a, std::uint16_t b) {
-    return pairs_any_order ? a != b : Colex ? a > b : a < b;
+    return pairs_any_order ? a != b : decreasing ? a > b : a < b;
   };
   bool ok = true;
   std::uint16_t largest = 0;
@@ -73,7 +78,7 @@ bool rows_well_formed(const std::uint16_t* v, std::size_t size, std::size_t k,
       __m128i wrong;  // lanes whose pair is out of order
       if (pairs_any_order) {
         wrong = _mm_cmpeq_epi16(a, b);
-      } else if (Colex) {
+      } else if (decreasing) {
         wrong = _mm_cmpeq_epi16(_mm_min_epu16(a, b), a);  // a <= b
       } else {
         wrong = _mm_cmpeq_epi16(_mm_min_epu16(a, b), b);  // a >= b
@@ -98,11 +103,13 @@ bool rows_well_formed(const std::uint16_t* v, std::size_t size, std::size_t k,
 
 namespace detail {
 
-template <bool Colex, std::size_t K, typename Coefficients>
+template <Order O, RowLayout Layout, std::size_t K, typename Coefficients>
 [[gnu::always_inline]] inline void rank_rows_body(const std::uint16_t* first, std::size_t rows,
                                                   std::size_t k, std::uint64_t n, std::int64_t* out,
                                                   Coefficients coef) noexcept {
   static_assert(K <= 64, "compile-time sizes are for short rows");
+  constexpr bool Colex = O == Order::colex;
+  constexpr bool largest_first = Layout == RowLayout::largest_first;
   if constexpr (K != 0) k = K;
   if (k == 0) {
     std::fill(out, out + rows, 0);
@@ -121,7 +128,8 @@ template <bool Colex, std::size_t K, typename Coefficients>
     if constexpr (Colex) {
       for (std::size_t i = 0; i < rows; ++i) {
         const std::uint32_t g0 = first[2 * i], g1 = first[2 * i + 1];
-        out[i] = static_cast<std::int64_t>(g1 + g0 * (g0 - 1) / 2);
+        const std::uint32_t high = largest_first ? g0 : g1, low = largest_first ? g1 : g0;
+        out[i] = static_cast<std::int64_t>(low + high * (high - 1) / 2);
       }
     } else if (n <= 65536) {
       // The rank is below C(65536, 2) < 2^31 and n a < 2^32: all of it is
@@ -138,7 +146,11 @@ template <bool Colex, std::size_t K, typename Coefficients>
       std::uint64_t sum = 0;
       for (std::size_t j = 0; j < k; ++j) {
         const std::int64_t g = first[j];
-        sum += coef(Colex ? g : nn - 1 - g, kk - static_cast<std::int64_t>(j));
+        // Row position j holds the vertex of weight k - j in the natural
+        // layout (colex largest first, lex smallest first), j + 1 otherwise.
+        const auto jj = static_cast<std::int64_t>(j);
+        const std::int64_t weight = largest_first == Colex ? kk - jj : jj + 1;
+        sum += coef(Colex ? g : nn - 1 - g, weight);
       }
       out[i] = static_cast<std::int64_t>(Colex ? sum : last_rank - sum);
     }
@@ -146,30 +158,73 @@ template <bool Colex, std::size_t K, typename Coefficients>
 }
 
 #if COMBINATORIAL_CPU_DISPATCH
-template <bool Colex, std::size_t K, typename Coefficients>
+template <Order O, RowLayout Layout, std::size_t K, typename Coefficients>
 COMBINATORIAL_AVX512 void rank_rows_avx512(const std::uint16_t* first, std::size_t rows, std::size_t k,
                                            std::uint64_t n, std::int64_t* out, Coefficients coef) noexcept {
-  rank_rows_body<Colex, K>(first, rows, k, n, out, coef);
+  rank_rows_body<O, Layout, K>(first, rows, k, n, out, coef);
 }
 #endif
 
 }  // namespace detail
 
 // Ranks `rows` rows of k vertices each, stored back to back from `first`,
-// into out: colex rows largest vertex first, lex rows smallest first, except
-// lex pairs, which may come in either order. Does not allocate.
-// Preconditions: rows_well_formed holds for n; C(n, k) < 2^63 when k >= 2;
+// into out, rows laid out as Layout says; lex pairs may come in either order.
+// Does not allocate.
+// Preconditions: every row holds k distinct vertices below n in Layout's
+// order (lex pairs in either); C(n, k) < 2^63 when k >= 2;
 // Coefficients reads C(m, j) for 0 <= m <= n and j <= k. K is k when known at
 // compile time, 0 when k is given at run time. With AVX-512 the pair loops
 // vectorise eight rows at a time; the table reads stay scalar, since gathers
 // measured no faster.
-template <bool Colex, std::size_t K, typename Coefficients>
+template <Order O, RowLayout Layout, std::size_t K, typename Coefficients>
 void rank_rows(const std::uint16_t* first, std::size_t rows, std::size_t k, std::uint64_t n,
                std::int64_t* out, Coefficients coef) noexcept {
 #if COMBINATORIAL_CPU_DISPATCH
-  if (has_avx512()) return detail::rank_rows_avx512<Colex, K>(first, rows, k, n, out, coef);
+  if (has_avx512()) return detail::rank_rows_avx512<O, Layout, K>(first, rows, k, n, out, coef);
 #endif
-  detail::rank_rows_body<Colex, K>(first, rows, k, n, out, coef);
+  detail::rank_rows_body<O, Layout, K>(first, rows, k, n, out, coef);
+}
+
+// rank_rows with the loop unrolled for the common k. Same contract.
+template <Order O, RowLayout Layout, typename Coefficients>
+void rank_rows_for_k(const std::uint16_t* first, std::size_t rows, std::size_t k, std::uint64_t n,
+                     std::int64_t* out, Coefficients coef) noexcept {
+  switch (k) {
+    case 3: return rank_rows<O, Layout, 3>(first, rows, k, n, out, coef);
+    case 4: return rank_rows<O, Layout, 4>(first, rows, k, n, out, coef);
+    case 5: return rank_rows<O, Layout, 5>(first, rows, k, n, out, coef);
+    case 6: return rank_rows<O, Layout, 6>(first, rows, k, n, out, coef);
+    case 7: return rank_rows<O, Layout, 7>(first, rows, k, n, out, coef);
+    case 8: return rank_rows<O, Layout, 8>(first, rows, k, n, out, coef);
+    case 12: return rank_rows<O, Layout, 12>(first, rows, k, n, out, coef);
+    default: return rank_rows<O, Layout, 0>(first, rows, k, n, out, coef);
+  }
+}
+
+// Where ranking rows of k vertices below n reads its coefficients: nowhere
+// (k <= 2), a table, a window of a table's columns, or computed one by one
+// where a table would exceed max_table_cells.
+enum class RankSource { none, table, window, computed };
+
+// Columns a lex window holds: n - 65536 .. n, since vertices are below 65536
+// and lex ranking reads C(n - 1 - v, j) and C(n, k).
+inline constexpr std::size_t lex_window_width = 65537;
+
+// The columns 0..table_n a table for ranking must hold: colex reads up to the
+// largest vertex, below 65536; lex up to n. Does not allocate.
+constexpr std::int64_t rank_table_n(Order order, std::uint64_t n) noexcept {
+  return static_cast<std::int64_t>(order == Order::colex ? std::min<std::uint64_t>(n, 65536) : n);
+}
+
+// The source ranking (n, k) in `order` takes. Precondition: n < 2^63.
+constexpr RankSource rank_source(Order order, std::uint64_t n, std::size_t k) noexcept {
+  if (k <= 2) return RankSource::none;
+  if (order == Order::lex && n > 65536) {
+    return lex_window_width * (k + 1) <= static_cast<std::size_t>(max_table_cells) ? RankSource::window
+                                                                                    : RankSource::computed;
+  }
+  return table_cells_needed(rank_table_n(order, n), static_cast<std::int64_t>(k)) >= 0 ? RankSource::table
+                                                                                       : RankSource::computed;
 }
 
 }  // namespace combinatorial

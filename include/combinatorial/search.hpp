@@ -69,16 +69,17 @@ constexpr std::int64_t get_max(std::int64_t hi, std::int64_t lo, Pred pred) {
 }
 
 // pred(v) = C(v, k) <= r, both as unsigned 64-bit values. CheckedLookup reads
-// BC(v, k), valid for every v; otherwise row k of BC is read directly and the
-// caller must have made BC cover every v searched. A saturated coefficient
+// the checked lookup table(v, k), valid for every v; otherwise row k of the
+// table is read directly and must cover every v searched. A saturated coefficient
 // stands for 2^64 or more and exceeds every r, 2^64 - 1 included: no C(v, k)
 // with v < 2^63 equals 2^64 - 1 exactly.
 template <bool CheckedLookup>
 struct CoefficientAtMost {
   std::int64_t r;
   std::int64_t k;
+  TableView table;
   bool operator()(std::int64_t v) const noexcept {
-    const auto c = static_cast<std::uint64_t>(CheckedLookup ? BC(v, k) : BC.row(k)[v]);
+    const auto c = static_cast<std::uint64_t>(CheckedLookup ? table(v, k) : table.row(k)[v]);
     return c <= static_cast<std::uint64_t>(r) && c != binom_saturated;
   }
 };
@@ -88,11 +89,17 @@ struct CoefficientAtMost {
 // already fails. Plain bisection only: galloping and probes belong to the
 // unranking kernels. Results wrap at the ends of the int64 range.
 template <bool CheckedLookup, bool UseGuess, bool Gallop, unsigned LinearProbes>
-std::int64_t get_max_vertex(std::int64_t r, std::int64_t k, std::int64_t n) {
+std::int64_t get_max_vertex(const TableView& table, std::int64_t r, std::int64_t k, std::int64_t n) {
   static_assert(!Gallop, "get_max_vertex searches by plain bisection");
   static_assert(LinearProbes == 0, "get_max_vertex compares no entries one by one");
   const std::int64_t start = UseGuess ? find_k(r, k) : wrapping_add(k, -1);
-  return wrapping_add(get_max(n, start, CoefficientAtMost<CheckedLookup>{r, k}), 1);
+  return wrapping_add(get_max(n, start, CoefficientAtMost<CheckedLookup>{r, k, table}), 1);
+}
+
+// The same over the shared table BC.
+template <bool CheckedLookup, bool UseGuess, bool Gallop, unsigned LinearProbes>
+std::int64_t get_max_vertex(std::int64_t r, std::int64_t k, std::int64_t n) {
+  return get_max_vertex<CheckedLookup, UseGuess, Gallop, LinearProbes>(BC.view(), r, k, n);
 }
 
 }  // namespace combinatorial

@@ -9,19 +9,21 @@
 
 #include "combinatorial/binomial.hpp"
 #include "combinatorial/cpu.hpp"
+#include "combinatorial/order.hpp"
 #include "combinatorial/search.hpp"
 
 namespace combinatorial {
 
 namespace detail {
 
-// C(m, p) for one position p: a direct read of row p, or BC(m, p).
+// C(m, p) for one position p: a direct read of row p, or the checked lookup.
 template <bool CheckedLookup>
 struct RowReader {
-  const long* row;
+  const TableView* table;
   std::int64_t p;
+  const long* row = CheckedLookup ? nullptr : table->row(p);
   std::uint64_t operator()(std::int64_t m) const noexcept {
-    return static_cast<std::uint64_t>(CheckedLookup ? BC(m, p) : row[m]);
+    return static_cast<std::uint64_t>(CheckedLookup ? (*table)(m, p) : row[m]);
   }
 };
 
@@ -63,14 +65,15 @@ std::int64_t gallop(const Reader& coef, std::uint64_t r, std::int64_t e, std::in
 // Writes, for each rank in [first, last), the vertices of the colex
 // combination with that rank: k values, largest first (one value, the rank
 // itself, when k <= 1). Does not allocate.
-// Preconditions: 0 <= rank < C(n, k) < 2^64; without CheckedLookup, BC covers
-// (n, k); with UseGuess, n <= 65535, where find_k is a lower bound at
+// Preconditions: 0 <= rank < C(n, k) < 2^64; without CheckedLookup, the table
+// covers (n, k); with UseGuess, n <= 65535, where find_k is a lower bound at
 // positions 2 and 3. The members differ in speed only: the start of each
 // search (p - 1, or find_k at positions 2 and 3), LinearProbes entries above
 // the start compared one by one, then a bisection or a gallop up to n.
 template <bool CheckedLookup, bool UseGuess, bool Gallop, std::size_t LinearProbes,
           typename RankIt, typename OutIt>
-void unrank_colex(RankIt first, RankIt last, std::int64_t n, std::int64_t k, OutIt out) {
+void unrank_colex(const TableView& table, RankIt first, RankIt last, std::int64_t n, std::int64_t k,
+                  OutIt out) {
   static_assert(LinearProbes <= 3, "one to three probes settle positions 2 and 3 with the guess");
   static_assert(sizeof(*first) == 8, "ranks are 64-bit");
   for (; first != last; ++first) {
@@ -80,7 +83,7 @@ void unrank_colex(RankIt first, RankIt last, std::int64_t n, std::int64_t k, Out
       continue;
     }
     for (std::int64_t p = k; p >= 2; --p) {
-      const detail::RowReader<CheckedLookup> coef{CheckedLookup ? nullptr : BC.row(p), p};
+      const detail::RowReader<CheckedLookup> coef{&table, p};
       const std::int64_t e =
           UseGuess && (p == 2 || p == 3) ? find_k(static_cast<std::int64_t>(r), p) : p - 1;
       std::int64_t v = -1;
@@ -99,11 +102,18 @@ void unrank_colex(RankIt first, RankIt last, std::int64_t n, std::int64_t k, Out
   }
 }
 
+// The same over the shared table BC.
+template <bool CheckedLookup, bool UseGuess, bool Gallop, std::size_t LinearProbes,
+          typename RankIt, typename OutIt>
+void unrank_colex(RankIt first, RankIt last, std::int64_t n, std::int64_t k, OutIt out) {
+  unrank_colex<CheckedLookup, UseGuess, Gallop, LinearProbes>(BC.view(), first, last, n, k, out);
+}
+
 }  // namespace combinatorial
 
 namespace combinatorial {
 
-// A bucket index over rows 2..k of BC for one n: bucket b of row p holds the
+// A bucket index over rows 2..k of a table for one n: bucket b of row p holds the
 // vertex for the value b << shift[p], the largest m with C(m, p) <= b << shift,
 // so the vertex for any r lies in [start[p][b], start[p][b + 1]] with
 // b = r >> shift[p]. Where C(m, p) grows by more than one bucket per vertex,
@@ -121,14 +131,14 @@ struct ColexBucketIndex {
   std::vector<int> shift;
   std::vector<std::vector<std::uint16_t>> start;
 
-  // Builds the index for (n, k): O(k (2^bits + n)). Precondition: BC covers
-  // (n, k), 2 <= k <= n - k, C(n, k) < 2^64, n <= 65536.
-  void build(std::int64_t vertex_count, std::int64_t size) {
+  // Builds the index for (n, k): O(k (2^bits + n)). Allocates. Precondition:
+  // the table covers (n, k), 2 <= k <= n - k, C(n, k) < 2^64, n <= 65536.
+  void build(const TableView& table, std::int64_t vertex_count, std::int64_t size) {
     n = -1;  // not valid until built
     shift.assign(static_cast<std::size_t>(size + 1), 0);
     start.assign(static_cast<std::size_t>(size + 1), {});
     for (std::int64_t p = 2; p <= size; ++p) {
-      const long* row = BC.row(p);
+      const long* row = table.row(p);
       const auto total = static_cast<std::uint64_t>(row[vertex_count]);  // C(n, p) <= C(n, k)
       const int bits = 64 - __builtin_clzll(total | 1);
       const int s = std::max(0, bits - bucket_bits(size));
@@ -146,6 +156,9 @@ struct ColexBucketIndex {
     n = vertex_count;
     k = size;
   }
+
+  // The same over the shared table BC.
+  void build(std::int64_t vertex_count, std::int64_t size) { build(BC.view(), vertex_count, size); }
 };
 
 // The largest k for which 2 <= k <= n - k and C(n, k) < 2^64 can both hold:
@@ -157,17 +170,19 @@ namespace detail {
 // The vertex for r at position p by bisection over its whole bucket, for the
 // few remainders that one step does not settle. Kept out of line and cold so
 // that the hot loop holds no values for it in registers.
-[[gnu::noinline, gnu::cold]] inline std::int64_t bisect_bucket(const long* row, std::int64_t p,
+[[gnu::noinline, gnu::cold]] inline std::int64_t bisect_bucket(const long* row,
                                                               const std::uint16_t* start, int shift,
                                                               std::uint64_t r) noexcept {
   const std::uint64_t b = r >> shift;
-  return bisect(RowReader<false>{row, p}, r, start[b], start[b + 1]);
+  const auto coef = [row](std::int64_t m) { return static_cast<std::uint64_t>(row[m]); };
+  return bisect(coef, r, start[b], start[b + 1]);
 }
 
-template <bool Lex, std::size_t K, typename RankIt, typename OutIt>
-[[gnu::always_inline]] inline void unrank_colex_indexed_body(RankIt first, RankIt last, std::int64_t n,
-                                                             std::int64_t k, const ColexBucketIndex& index,
-                                                             OutIt out) {
+template <Order O, RowLayout Layout, std::size_t K, typename RankIt, typename OutIt>
+[[gnu::always_inline]] inline void unrank_colex_indexed_body(const TableView& table, RankIt first, RankIt last,
+                                                             std::int64_t n, std::int64_t k,
+                                                             const ColexBucketIndex& index, OutIt out) {
+  constexpr bool Lex = O == Order::lex;
   static_assert(sizeof(*first) == 8, "ranks are 64-bit");
   static_assert(K == 0 || (K >= 2 && K <= max_index_size), "k fits the index");
   constexpr bool short_rows = K != 0 && K <= 6;  // measured: unrolled positions pay off there
@@ -181,11 +196,16 @@ template <bool Lex, std::size_t K, typename RankIt, typename OutIt>
   const std::uint16_t* starts[max_index_size + 1];
   int shifts[max_index_size + 1];
   for (std::int64_t p = 2; p <= k; ++p) {
-    rows[p] = BC.row(p);
+    rows[p] = table.row(p);
     starts[p] = index.start[static_cast<std::size_t>(p)].data();
     shifts[p] = index.shift[static_cast<std::size_t>(p)];
   }
-  const std::uint64_t last_rank = static_cast<std::uint64_t>(BC.row(k)[n]) - 1;
+  const std::uint64_t last_rank = static_cast<std::uint64_t>(table.row(k)[n]) - 1;
+  // The slot of position p (k down to 1, the vertex found for C(v, p)) in a
+  // row: colex finds vertices largest first, lex (through n - 1 - v)
+  // smallest first.
+  constexpr bool reversed = (Layout == RowLayout::smallest_first) != Lex;
+  const auto slot = [k](std::int64_t p) { return static_cast<std::size_t>(reversed ? p - 1 : k - p); };
   const auto vertex = [n](std::uint64_t v) {
     return static_cast<std::uint16_t>(Lex ? static_cast<std::uint64_t>(n) - 1 - v : v);
   };
@@ -197,7 +217,7 @@ template <bool Lex, std::size_t K, typename RankIt, typename OutIt>
     std::int64_t v = starts[p][b];
     v += static_cast<std::uint64_t>(row[v + 1]) <= r;
     if (__builtin_expect(static_cast<std::uint64_t>(row[v + 1]) <= r, 0)) {
-      v = detail::bisect_bucket(row, p, starts[p], shifts[p], r);
+      v = detail::bisect_bucket(row, starts[p], shifts[p], r);
     }
     return v;
   };
@@ -210,7 +230,7 @@ template <bool Lex, std::size_t K, typename RankIt, typename OutIt>
 #pragma GCC unroll 16
       for (std::size_t l = 0; l < lanes; ++l) {
         const std::int64_t v = find(p, r[l]);
-        out[l * width + static_cast<std::size_t>(k - p)] = vertex(static_cast<std::uint64_t>(v));
+        out[l * width + slot(p)] = vertex(static_cast<std::uint64_t>(v));
         r[l] -= static_cast<std::uint64_t>(rows[p][v]);
       }
     };
@@ -220,47 +240,50 @@ template <bool Lex, std::size_t K, typename RankIt, typename OutIt>
     } else {
       for (std::int64_t p = k; p >= 2; --p) position(p);
     }
-    for (std::size_t l = 0; l < lanes; ++l) out[l * width + width - 1] = vertex(r[l]);
+    for (std::size_t l = 0; l < lanes; ++l) out[l * width + slot(1)] = vertex(r[l]);
   }
   for (; first != last; ++first, out += width) {
     std::uint64_t rest = Lex ? last_rank - static_cast<std::uint64_t>(*first) : static_cast<std::uint64_t>(*first);
     for (std::int64_t p = k; p >= 2; --p) {
       const std::int64_t v = find(p, rest);
-      out[k - p] = vertex(static_cast<std::uint64_t>(v));
+      out[slot(p)] = vertex(static_cast<std::uint64_t>(v));
       rest -= static_cast<std::uint64_t>(rows[p][v]);
     }
-    out[width - 1] = vertex(rest);
+    out[slot(1)] = vertex(rest);
   }
 }
 
 #if COMBINATORIAL_CPU_DISPATCH
 // With BMI2 the shift to each bucket number is a single shrx, not a shift
 // through cl; measured about 12% faster at (1000, 3).
-template <bool Lex, std::size_t K, typename RankIt, typename OutIt>
-COMBINATORIAL_X86_64_V3 void unrank_colex_indexed_v3(RankIt first, RankIt last, std::int64_t n, std::int64_t k,
+template <Order O, RowLayout Layout, std::size_t K, typename RankIt, typename OutIt>
+COMBINATORIAL_X86_64_V3 void unrank_colex_indexed_v3(const TableView& table, RankIt first, RankIt last,
+                                                     std::int64_t n, std::int64_t k,
                                                      const ColexBucketIndex& index, OutIt out) {
-  unrank_colex_indexed_body<Lex, K>(first, last, n, k, index, out);
+  unrank_colex_indexed_body<O, Layout, K>(table, first, last, n, k, index, out);
 }
 #endif
 
 }  // namespace detail
 
 // Colex unranking of the ranks in [first, last) through a bucket index, 4 to
-// 16 ranks at a time so that their lookups overlap. Writes k vertices per rank,
-// largest first. With Lex, ranks are lex ranks instead: each becomes
-// D = C(n, k) - 1 - r, whose colex vertices q give the lex vertices n - 1 - q,
-// smallest first. K is k when known at compile time, which lets the lanes
-// unroll, and the positions too for short rows; 0 when k comes at run time.
-// Does not allocate.
-// Preconditions: 2 <= k <= n - k; index built for n and at least k; BC covers
-// (n, k); 0 <= rank < C(n, k) < 2^64; n <= 65536.
-template <bool Lex, std::size_t K, typename RankIt, typename OutIt>
-void unrank_colex_indexed(RankIt first, RankIt last, std::int64_t n, std::int64_t k,
+// 16 ranks at a time so that their lookups overlap. Writes k vertices per
+// rank in the given layout. In lex order each rank r becomes D = C(n, k) - 1 -
+// r, whose colex vertices q give the lex vertices n - 1 - q. K is k when
+// known at compile time, which lets the lanes unroll, and the positions too
+// for short rows; 0 when k comes at run time. Does not allocate.
+// Preconditions: 2 <= k <= n - k; index built for n and at least k from the
+// same coefficients; the table covers (n, k); 0 <= rank < C(n, k) < 2^64;
+// n <= 65536.
+template <Order O, RowLayout Layout, std::size_t K, typename RankIt, typename OutIt>
+void unrank_colex_indexed(const TableView& table, RankIt first, RankIt last, std::int64_t n, std::int64_t k,
                           const ColexBucketIndex& index, OutIt out) {
 #if COMBINATORIAL_CPU_DISPATCH
-  if (has_x86_64_v3()) return detail::unrank_colex_indexed_v3<Lex, K>(first, last, n, k, index, out);
+  if (has_x86_64_v3()) {
+    return detail::unrank_colex_indexed_v3<O, Layout, K>(table, first, last, n, k, index, out);
+  }
 #endif
-  detail::unrank_colex_indexed_body<Lex, K>(first, last, n, k, index, out);
+  detail::unrank_colex_indexed_body<O, Layout, K>(table, first, last, n, k, index, out);
 }
 
 }  // namespace combinatorial

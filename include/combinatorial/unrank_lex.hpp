@@ -12,7 +12,7 @@ namespace combinatorial {
 // Writes, for each rank in [first, last), the k vertices of the lex
 // combination with that rank, smallest first; nothing when k = 0. Does not
 // allocate. Preconditions: 0 <= rank < C(n, k) < 2^64, n <= 65536; without
-// CheckedLookup, BC covers (n, k).
+// CheckedLookup, the table covers (n, k).
 //
 // k = 2 is a closed form: the first vertex a is the one for which
 // C(n - a, 2) >= C(n, 2) - r > C(n - a - 1, 2); with x = 8 (C(n, 2) - r) - 7,
@@ -21,10 +21,11 @@ namespace combinatorial {
 // Other k: with D = C(n, k) - 1 - r and q_i = n - 1 - c_i, D = sum C(q_i, k - i),
 // so each q_i is the largest m with C(m, k - i) <= D, found by bisection.
 template <bool CheckedLookup, typename RankIt, typename OutIt>
-void unrank_lex(RankIt first, RankIt last, std::uint64_t n, std::uint64_t k, OutIt out) {
+void unrank_lex(const TableView& table, RankIt first, RankIt last, std::uint64_t n, std::uint64_t k,
+                OutIt out) {
   static_assert(sizeof(*first) == 8, "ranks are 64-bit");
-  const auto coef = [](std::int64_t m, std::int64_t j) -> std::uint64_t {
-    return static_cast<std::uint64_t>(CheckedLookup ? BC(m, j) : BC.row(j)[m]);
+  const auto coef = [&table](std::int64_t m, std::int64_t j) -> std::uint64_t {
+    return static_cast<std::uint64_t>(CheckedLookup ? table(m, j) : table.row(j)[m]);
   };
   if (k == 2) {
     const std::uint64_t pairs = n * (n - 1) >> 1;
@@ -66,6 +67,12 @@ void unrank_lex(RankIt first, RankIt last, std::uint64_t n, std::uint64_t k, Out
       d -= coef(best, j);
     }
   }
+}
+
+// The same over the shared table BC.
+template <bool CheckedLookup, typename RankIt, typename OutIt>
+void unrank_lex(RankIt first, RankIt last, std::uint64_t n, std::uint64_t k, OutIt out) {
+  unrank_lex<CheckedLookup>(BC.view(), first, last, n, k, out);
 }
 
 }  // namespace combinatorial

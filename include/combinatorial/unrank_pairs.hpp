@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "combinatorial/cpu.hpp"
+#include "combinatorial/order.hpp"
 
 namespace combinatorial {
 
@@ -20,52 +22,52 @@ namespace detail {
 // x = 8 (C(n, 2) - r) - 7 < 2^35, exact by the same argument.
 // Written in unsigned arithmetic with plain truncations, a form that GCC
 // vectorises; every truncated value is non-negative, so truncation is floor.
-template <bool Lex>
+template <Order O, RowLayout Layout>
 [[gnu::always_inline]] inline void unrank_pairs_body(const std::uint64_t* first,
                                                     const std::uint64_t* last, std::int64_t n,
                                                     std::uint16_t* out) noexcept {
+  constexpr std::size_t low = Layout == RowLayout::smallest_first ? 0 : 1, high = 1 - low;
   const auto nn = static_cast<std::uint64_t>(n);
   const std::uint64_t count = nn * (nn - 1) / 2;
   for (; first != last; ++first, out += 2) {
     const std::uint64_t r = *first;
-    if constexpr (Lex) {
+    if constexpr (O == Order::lex) {
       const auto x = static_cast<double>(static_cast<std::int64_t>(8 * (count - r) - 7));
       const auto f = static_cast<std::uint64_t>(static_cast<std::int64_t>(std::sqrt(x) * 0.5 - 0.5));
       const std::uint64_t a = nn - 2 - f;
-      out[0] = static_cast<std::uint16_t>(a);
-      out[1] = static_cast<std::uint16_t>(r + a + 1 + (nn - a) * (nn - a - 1) / 2 - count);
+      out[low] = static_cast<std::uint16_t>(a);
+      out[high] = static_cast<std::uint16_t>(r + a + 1 + (nn - a) * (nn - a - 1) / 2 - count);
     } else {
       const auto root = std::sqrt(8.0 * static_cast<double>(static_cast<std::int64_t>(r)) + 1.0);
       auto v = static_cast<std::uint64_t>(static_cast<std::int64_t>((1.0 + root) * 0.5));
       v -= v * (v - 1) / 2 > r;
-      out[0] = static_cast<std::uint16_t>(v);
-      out[1] = static_cast<std::uint16_t>(r - v * (v - 1) / 2);
+      out[high] = static_cast<std::uint16_t>(v);
+      out[low] = static_cast<std::uint16_t>(r - v * (v - 1) / 2);
     }
   }
 }
 
 #if COMBINATORIAL_CPU_DISPATCH
-template <bool Lex>
-COMBINATORIAL_AVX512 void unrank_pairs_avx512(const std::uint64_t* first,
-                                                           const std::uint64_t* last, std::int64_t n,
-                                                           std::uint16_t* out) noexcept {
-  unrank_pairs_body<Lex>(first, last, n, out);
+template <Order O, RowLayout Layout>
+COMBINATORIAL_AVX512 void unrank_pairs_avx512(const std::uint64_t* first, const std::uint64_t* last,
+                                              std::int64_t n, std::uint16_t* out) noexcept {
+  unrank_pairs_body<O, Layout>(first, last, n, out);
 }
 #endif
 
 }  // namespace detail
 
-// Writes the two vertices of each pair rank in [first, last): colex larger
-// first, lex smaller first. Does not allocate. Preconditions: 2 <= n <= 65536,
+// Writes the two vertices of each pair rank in [first, last) in order O, laid
+// out as Layout says. Does not allocate. Preconditions: 2 <= n <= 65536,
 // 0 <= rank < C(n, 2). Uses AVX-512 when the processor has it (the shipped
 // build targets x86-64-v2), which converts and roots eight ranks at once.
-template <bool Lex>
+template <Order O, RowLayout Layout>
 void unrank_pairs(const std::uint64_t* first, const std::uint64_t* last, std::int64_t n,
                   std::uint16_t* out) noexcept {
 #if COMBINATORIAL_CPU_DISPATCH
-  if (has_avx512()) return detail::unrank_pairs_avx512<Lex>(first, last, n, out);
+  if (has_avx512()) return detail::unrank_pairs_avx512<O, Layout>(first, last, n, out);
 #endif
-  detail::unrank_pairs_body<Lex>(first, last, n, out);
+  detail::unrank_pairs_body<O, Layout>(first, last, n, out);
 }
 
 }  // namespace combinatorial

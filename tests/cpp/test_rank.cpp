@@ -9,7 +9,13 @@
 #include "combinatorial/rank.hpp"
 
 using combinatorial::BC;
+using combinatorial::CheckedCoefficients;
+using combinatorial::Order;
+using combinatorial::rank_rows;
+using combinatorial::RowCheck;
+using combinatorial::RowLayout;
 using combinatorial::rows_well_formed;
+using combinatorial::TableCoefficients;
 
 namespace {
 
@@ -52,8 +58,8 @@ TEST(RowsWellFormed, AgreesWithThePlainDefinitionOnEveryAlignment) {
         const std::vector<std::uint16_t> good = good_rows(rng, rows, k, colex);
         const std::uint64_t limit = 4 * k + 8;
         const auto check = [&](const std::vector<std::uint16_t>& v) {
-          return colex ? rows_well_formed<true>(v.data(), v.size(), k, limit)
-                       : rows_well_formed<false>(v.data(), v.size(), k, limit);
+          return colex ? rows_well_formed<RowCheck::decreasing>(v.data(), v.size(), k, limit)
+                       : rows_well_formed<RowCheck::increasing_or_any_pair>(v.data(), v.size(), k, limit);
         };
         ASSERT_TRUE(check(good)) << k << " " << colex << " " << rows;
         // Every single change of one value: swapped neighbours, equal
@@ -79,10 +85,11 @@ TEST(RowsWellFormed, FullSixteenBitRange) {
     v[i] = 65535;
     v[i + 1] = 65534;
   }
-  EXPECT_TRUE(rows_well_formed<true>(v.data(), v.size(), 2, 65536));
-  EXPECT_FALSE(rows_well_formed<true>(v.data(), v.size(), 2, 65535));
-  EXPECT_TRUE(rows_well_formed<false>(v.data(), v.size(), 2, 65536));  // lex pairs in either order
-  EXPECT_FALSE(rows_well_formed<false>(v.data(), v.size(), 4, 65536));
+  EXPECT_TRUE(rows_well_formed<RowCheck::decreasing>(v.data(), v.size(), 2, 65536));
+  EXPECT_FALSE(rows_well_formed<RowCheck::decreasing>(v.data(), v.size(), 2, 65535));
+  EXPECT_TRUE(rows_well_formed<RowCheck::increasing_or_any_pair>(v.data(), v.size(), 2, 65536));  // either order
+  EXPECT_FALSE(rows_well_formed<RowCheck::increasing>(v.data(), v.size(), 2, 65536));
+  EXPECT_FALSE(rows_well_formed<RowCheck::increasing_or_any_pair>(v.data(), v.size(), 4, 65536));
 }
 
 TEST(RankRows, MatchesTheSumsOfCoefficients) {
@@ -109,16 +116,22 @@ TEST(RankRows, MatchesTheSumsOfCoefficients) {
         const std::uint64_t expected = colex ? colex_rank : combinatorial::binom(n, k) - 1 - lex_sum;
         if (colex) std::reverse(c.begin(), c.end());
         std::copy(c.begin(), c.end(), v.begin() + static_cast<std::ptrdiff_t>(r * k));
-        std::int64_t table_rank = -1, checked_rank = -1;
+        std::int64_t table_rank = -1, checked_rank = -1, reversed_rank = -1;
+        const auto table = TableCoefficients::of(BC.view());
+        const CheckedCoefficients checked{BC.view()};
+        std::vector<std::uint16_t> reversed(c.rbegin(), c.rend());
         if (colex) {
-          combinatorial::rank_rows<true, 0>(c.data(), 1, k, n, &table_rank, combinatorial::TableCoefficients{});
-          combinatorial::rank_rows<true, 0>(c.data(), 1, k, n, &checked_rank, combinatorial::CheckedCoefficients{});
+          rank_rows<Order::colex, RowLayout::largest_first, 0>(c.data(), 1, k, n, &table_rank, table);
+          rank_rows<Order::colex, RowLayout::largest_first, 0>(c.data(), 1, k, n, &checked_rank, checked);
+          rank_rows<Order::colex, RowLayout::smallest_first, 0>(reversed.data(), 1, k, n, &reversed_rank, table);
         } else {
-          combinatorial::rank_rows<false, 0>(c.data(), 1, k, n, &table_rank, combinatorial::TableCoefficients{});
-          combinatorial::rank_rows<false, 0>(c.data(), 1, k, n, &checked_rank, combinatorial::CheckedCoefficients{});
+          rank_rows<Order::lex, RowLayout::smallest_first, 0>(c.data(), 1, k, n, &table_rank, table);
+          rank_rows<Order::lex, RowLayout::smallest_first, 0>(c.data(), 1, k, n, &checked_rank, checked);
+          rank_rows<Order::lex, RowLayout::largest_first, 0>(reversed.data(), 1, k, n, &reversed_rank, table);
         }
         ASSERT_EQ(static_cast<std::uint64_t>(table_rank), expected) << k << " " << colex;
         ASSERT_EQ(static_cast<std::uint64_t>(checked_rank), expected) << k << " " << colex;
+        ASSERT_EQ(static_cast<std::uint64_t>(reversed_rank), expected) << k << " " << colex;
       }
     }
   }
@@ -143,9 +156,10 @@ TEST(RankRows, BaselineBodyAgreesWithTheDispatchedOne) {
       v.insert(v.end(), c.begin(), c.end());
     }
     std::vector<std::int64_t> dispatched(rows), baseline(rows);
-    combinatorial::rank_rows<false, 0>(v.data(), rows, k, n, dispatched.data(), combinatorial::TableCoefficients{});
-    combinatorial::detail::rank_rows_body<false, 0>(v.data(), rows, k, n, baseline.data(),
-                                                   combinatorial::TableCoefficients{});
+    const auto table = TableCoefficients::of(BC.view());
+    rank_rows<Order::lex, RowLayout::smallest_first, 0>(v.data(), rows, k, n, dispatched.data(), table);
+    combinatorial::detail::rank_rows_body<Order::lex, RowLayout::smallest_first, 0>(v.data(), rows, k, n,
+                                                                                    baseline.data(), table);
     EXPECT_EQ(dispatched, baseline) << n << " " << k;
   }
 }

@@ -15,6 +15,7 @@
 #include "combinatorial/complement.hpp"
 #include "combinatorial/unrank_colex.hpp"
 #include "combinatorial/unrank_lex.hpp"
+#include "combinatorial/unrank.hpp"
 #include "combinatorial/unrank_pairs.hpp"
 
 using combinatorial::BC;
@@ -462,21 +463,49 @@ TEST(UnrankDispatch, BaselineBodiesAgreeWithTheDispatchedOnes) {
       Row dispatched(ranks.size() * width), baseline(ranks.size() * width);
       const std::uint64_t* const first = ranks.data();
       const std::uint64_t* const last = first + ranks.size();
+      using combinatorial::Order, combinatorial::RowLayout;
+      const combinatorial::TableView table = BC.view();
       if (k == 2) {
-        lex ? combinatorial::unrank_pairs<true>(first, last, n, dispatched.data())
-            : combinatorial::unrank_pairs<false>(first, last, n, dispatched.data());
-        lex ? combinatorial::detail::unrank_pairs_body<true>(first, last, n, baseline.data())
-            : combinatorial::detail::unrank_pairs_body<false>(first, last, n, baseline.data());
+        lex ? combinatorial::unrank_pairs<Order::lex, RowLayout::smallest_first>(first, last, n, dispatched.data())
+            : combinatorial::unrank_pairs<Order::colex, RowLayout::largest_first>(first, last, n, dispatched.data());
+        lex ? combinatorial::detail::unrank_pairs_body<Order::lex, RowLayout::smallest_first>(first, last, n,
+                                                                                              baseline.data())
+            : combinatorial::detail::unrank_pairs_body<Order::colex, RowLayout::largest_first>(first, last, n,
+                                                                                               baseline.data());
       } else {
-        lex ? combinatorial::unrank_colex_indexed<true, 0>(first, last, n, k, index, dispatched.data())
-            : combinatorial::unrank_colex_indexed<false, 0>(first, last, n, k, index, dispatched.data());
-        lex ? combinatorial::detail::unrank_colex_indexed_body<true, 0>(first, last, n, k, index, baseline.data())
-            : combinatorial::detail::unrank_colex_indexed_body<false, 0>(first, last, n, k, index, baseline.data());
+        lex ? combinatorial::unrank_colex_indexed<Order::lex, RowLayout::smallest_first, 0>(table, first, last, n, k,
+                                                                                           index, dispatched.data())
+            : combinatorial::unrank_colex_indexed<Order::colex, RowLayout::largest_first, 0>(table, first, last, n, k,
+                                                                                             index, dispatched.data());
+        lex ? combinatorial::detail::unrank_colex_indexed_body<Order::lex, RowLayout::smallest_first, 0>(
+                  table, first, last, n, k, index, baseline.data())
+            : combinatorial::detail::unrank_colex_indexed_body<Order::colex, RowLayout::largest_first, 0>(
+                  table, first, last, n, k, index, baseline.data());
       }
       Row plain(ranks.size() * width);
       lex ? combinatorial::unrank_lex<false>(first, last, static_cast<std::uint64_t>(n),
                                              static_cast<std::uint64_t>(k), plain.data())
           : combinatorial::unrank_colex<false, false, false, 0>(first, last, n, k, plain.data());
+      // The other layout, through the batch entry, with and without the index.
+      Row other(ranks.size() * width), other_plain(ranks.size() * width), flipped(plain);
+      for (std::size_t at = 0; at < flipped.size(); at += width) {
+        std::reverse(flipped.begin() + static_cast<std::ptrdiff_t>(at),
+                     flipped.begin() + static_cast<std::ptrdiff_t>(at + width));
+      }
+      const combinatorial::ColexBucketIndex* indexed = k >= 3 ? &index : nullptr;
+      if (lex) {
+        combinatorial::unrank_batch<Order::lex, RowLayout::largest_first>(table, indexed, first, ranks.size(), n, k,
+                                                                          other.data());
+        combinatorial::unrank_batch<Order::lex, RowLayout::largest_first>(table, nullptr, first, ranks.size(), n, k,
+                                                                          other_plain.data());
+      } else {
+        combinatorial::unrank_batch<Order::colex, RowLayout::smallest_first>(table, indexed, first, ranks.size(), n,
+                                                                             k, other.data());
+        combinatorial::unrank_batch<Order::colex, RowLayout::smallest_first>(table, nullptr, first, ranks.size(), n,
+                                                                             k, other_plain.data());
+      }
+      EXPECT_EQ(other, flipped) << n << " " << k << " lex " << lex;
+      EXPECT_EQ(other_plain, flipped) << n << " " << k << " lex " << lex;
       EXPECT_EQ(dispatched, plain) << n << " " << k << " lex " << lex;
       EXPECT_EQ(baseline, plain) << n << " " << k << " lex " << lex;
     }

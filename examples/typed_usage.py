@@ -1,0 +1,42 @@
+"""Typed use of the package and of the low-level module, checked with mypy --strict.
+
+Run it with ``python examples/typed_usage.py`` once the package is installed.
+"""
+
+from __future__ import annotations
+
+import numpy as np
+from numpy.typing import NDArray
+
+import _combinatorial
+import combinatorial
+
+
+def triangles(n: int) -> NDArray[np.uint16]:
+    """Every 3-subset of n vertices, in lex order."""
+    count: int = combinatorial.comb(n, 3)
+    return combinatorial.unrank(np.arange(count), n, 3)
+
+
+def colex_ranks(combs: NDArray[np.uint16], n: int) -> NDArray[np.int64] | NDArray[np.uint64]:
+    return combinatorial.rank(combs, n, order="colex", workers=-1)
+
+
+def main() -> None:
+    per_row: NDArray[np.uint64] = combinatorial.comb(np.arange(8), [[2], [3]])
+    faces = triangles(6)
+    ranks = colex_ranks(faces, 6)
+    out = np.empty(faces.shape, dtype=np.uint16)
+    back = combinatorial.unrank(ranks, 6, 3, order="colex", out=out, workers=1)
+    assert back is out and (np.sort(back, axis=0) == np.sort(faces, axis=0)).all()
+
+    # The low-level module: colex rows largest vertex first, positional flags.
+    low: int = _combinatorial.comb(64, 32)
+    sizes: NDArray[np.uint64] = _combinatorial.comb(np.arange(8, dtype=np.uint64), 2)
+    lex: NDArray[np.int64] = _combinatorial.rank_combs_sorted(faces, 6, False)
+    unsorted: NDArray[np.uint64] = _combinatorial.rank_combs_unsorted([[2, 0, 1], [5, 4, 3]], 6, True)
+    print(combinatorial.__version__, per_row[1, 7], low, sizes[-1], lex[-1], unsorted)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,142 @@
+// Unranking a batch: which kernel runs for which (n, k), decided here once for
+// every caller. Complements for k > n / 2, the closed form for pairs, a bucket
+// index for large batches, and the plain searches otherwise.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "combinatorial/binomial.hpp"
+#include "combinatorial/complement.hpp"
+#include "combinatorial/order.hpp"
+#include "combinatorial/unrank_colex.hpp"
+#include "combinatorial/unrank_lex.hpp"
+#include "combinatorial/unrank_pairs.hpp"
+
+namespace combinatorial {
+
+// How coefficients are read: straight from the table's rows, which must
+// cover what is read, or through the checked lookup, valid for any table.
+enum class Lookup { direct, checked };
+
+// Batches of at least this many ranks (k >= 3) pay for a bucket index once
+// and then find most vertices with one lookup and one comparison.
+inline constexpr std::size_t index_threshold = 8192;
+
+// Whether (n, k) is unranked through its (n - k)-subset complement, which
+// keeps tables small: k > n / 2 (pairs and smaller keep their own forms).
+constexpr bool unranks_complement(std::int64_t n, std::int64_t k) noexcept { return k >= 2 && k > n - k; }
+
+// The rows 0..table_k of a table for n that unranking (n, k) reads: at most
+// 33 whenever C(n, k) < 2^64. Does not allocate.
+constexpr std::int64_t unrank_table_k(std::int64_t n, std::int64_t k) noexcept {
+  return unranks_complement(n, k) ? n - k : k;
+}
+
+// Whether a batch of `size` ranks of (n, k) takes the bucket index.
+constexpr bool unrank_wants_index(std::int64_t n, std::int64_t k, std::size_t size) noexcept {
+  return k >= 3 && !unranks_complement(n, k) && size >= index_threshold;
+}
+
+// Writes the k vertices of the k-subset with the given rank, k > n - k, as
+// the complement of the (n - k)-subset of rank count - 1 - rank, where count
+// is C(n, k). `unrank(r, size, taken)` writes the vertices of the size-subset
+// of rank r in order O, smallest first. Returns the end of the written row.
+// Does not allocate.
+template <RowLayout Layout, typename Unrank>
+std::uint16_t* unrank_by_complement(std::uint64_t rank, std::uint64_t count, std::int64_t n, std::int64_t k,
+                                    std::uint16_t* out, Unrank unrank) {
+  const std::int64_t rest = n - k;  // at most 33 whenever C(n, k) fits 64 bits
+  std::uint16_t taken[max_index_size + 1];
+  if (rest > 0) unrank(count - 1 - rank, rest, taken);
+  if constexpr (Layout == RowLayout::largest_first) {
+    std::reverse(taken, taken + rest);
+    return write_complement<true>(taken, static_cast<std::size_t>(rest), n, out);
+  } else {
+    return write_complement<false>(taken, static_cast<std::size_t>(rest), n, out);
+  }
+}
+
+namespace detail {
+
+// The plain searches over [first, last), k >= 1, rows in Layout.
+template <Order O, RowLayout Layout, Lookup L>
+void unrank_plain(const TableView& table, const std::uint64_t* first, const std::uint64_t* last, std::int64_t n,
+                  std::int64_t k, std::uint16_t* out) {
+  constexpr bool checked = L == Lookup::checked;
+  if constexpr (O == Order::colex) {
+    unrank_colex<checked, false, false, 0>(table, first, last, n, k, out);
+  } else {
+    unrank_lex<checked>(table, first, last, static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(k), out);
+  }
+  // Colex finds vertices largest first, lex smallest first.
+  constexpr bool natural = (Layout == RowLayout::largest_first) == (O == Order::colex);
+  if constexpr (!natural) {
+    const auto width = static_cast<std::size_t>(k);
+    for (std::uint16_t* row = out; row != out + (last - first) * k; row += width) std::reverse(row, row + width);
+  }
+}
+
+// The indexed kernel with k fixed at compile time for the common sizes.
+template <Order O, RowLayout Layout>
+void unrank_indexed(const TableView& table, const std::uint64_t* first, const std::uint64_t* last,
+                    std::int64_t n, std::int64_t k, const ColexBucketIndex& index, std::uint16_t* out) {
+  switch (k) {
+    case 3: return unrank_colex_indexed<O, Layout, 3>(table, first, last, n, k, index, out);
+    case 4: return unrank_colex_indexed<O, Layout, 4>(table, first, last, n, k, index, out);
+    case 5: return unrank_colex_indexed<O, Layout, 5>(table, first, last, n, k, index, out);
+    case 6: return unrank_colex_indexed<O, Layout, 6>(table, first, last, n, k, index, out);
+    case 8: return unrank_colex_indexed<O, Layout, 8>(table, first, last, n, k, index, out);
+    case 12: return unrank_colex_indexed<O, Layout, 12>(table, first, last, n, k, index, out);
+    default: return unrank_colex_indexed<O, Layout, 0>(table, first, last, n, k, index, out);
+  }
+}
+
+}  // namespace detail
+
+// Writes the k vertices of one rank in order O, laid out as Layout says, and
+// returns the end of the row; nothing for k = 0. Does not allocate.
+// Preconditions: 0 <= rank < C(n, k) < 2^64, n <= 65536; with Lookup::direct
+// the table covers (n, unrank_table_k(n, k)).
+template <Order O, RowLayout Layout, Lookup L>
+std::uint16_t* unrank_one(const TableView& table, std::uint64_t rank, std::int64_t n, std::int64_t k,
+                          std::uint16_t* out) {
+  if (unranks_complement(n, k)) {
+    const auto count = static_cast<std::uint64_t>(table(n, n - k));
+    return unrank_by_complement<Layout>(rank, count, n, k, out,
+                                        [&](std::uint64_t r, std::int64_t size, std::uint16_t* taken) {
+                                          detail::unrank_plain<O, RowLayout::smallest_first, L>(table, &r, &r + 1,
+                                                                                               n, size, taken);
+                                        });
+  }
+  if (k >= 1) detail::unrank_plain<O, Layout, L>(table, &rank, &rank + 1, n, k, out);
+  return out + k;
+}
+
+// Writes the k vertices of each rank in [first, first + size) in order O,
+// rows laid out as Layout says, k values per rank (none for k = 0). The
+// index, when given, serves batches for which unrank_wants_index() holds.
+// Does not allocate.
+// Preconditions: 0 <= rank < C(n, k) < 2^64; n <= 65536; the table covers
+// (n, unrank_table_k(n, k)); index null or built for n and at least k from
+// the same coefficients.
+template <Order O, RowLayout Layout>
+void unrank_batch(const TableView& table, const ColexBucketIndex* index, const std::uint64_t* first,
+                  std::size_t size, std::int64_t n, std::int64_t k, std::uint16_t* out) {
+  const std::uint64_t* const last = first + size;
+  if (k == 0) return;
+  if (k == 1) {
+    std::copy(first, last, out);  // the vertex is the rank in both orders
+    return;
+  }
+  if (unranks_complement(n, k)) {
+    for (; first != last; ++first) out = unrank_one<O, Layout, Lookup::direct>(table, *first, n, k, out);
+    return;
+  }
+  if (k == 2) return unrank_pairs<O, Layout>(first, last, n, out);
+  if (index != nullptr) return detail::unrank_indexed<O, Layout>(table, first, last, n, k, *index, out);
+  detail::unrank_plain<O, Layout, Lookup::direct>(table, first, last, n, k, out);
+}
+
+}  // namespace combinatorial

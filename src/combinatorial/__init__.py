@@ -1,0 +1,26 @@
+"""k-combinations of {0, ..., n - 1} over NumPy arrays.
+
+Vertices are uint16 and ranks 64-bit; results are exact, and whatever does
+not fit 64 bits raises OverflowError instead of wrapping.
+
+comb
+    Binomial coefficients C(n, k), broadcast like a ufunc.
+rank
+    Ranks of combinations in lex or colex order.
+unrank
+    Combinations from their ranks.
+"""
+
+from __future__ import annotations
+
+from importlib.metadata import PackageNotFoundError, version
+
+from ._binomial import comb
+from ._ranking import rank, unrank
+
+try:
+    __version__ = version("combinatorial")
+except PackageNotFoundError:  # imported from a tree that was never installed
+    __version__ = "0+unknown"
+
+__all__ = ["comb", "rank", "unrank"]

@@ -1,0 +1,21 @@
+// combinatorial._core: the compiled core of the package. Registration only;
+// the entry functions live in the headers beside this file.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include "binomial.hpp"
+#include "parallel.hpp"
+#include "ranking.hpp"
+
+namespace py = pybind11;
+
+PYBIND11_MODULE(_core, m) {
+  m.doc() = "The compiled core of the combinatorial package";
+  const auto no_convert = [](const char* name) { return py::arg(name).noconvert(); };
+  m.def("comb", &core::comb, no_convert("n"), no_convert("k"), py::arg("workers"))
+      .def("rank", &core::rank, no_convert("combs"), py::arg("n"), py::arg("order"), py::arg("assume_sorted"),
+           py::arg("workers"))
+      .def("unrank", &core::unrank, no_convert("ranks"), py::arg("n"), py::arg("k"), py::arg("order"),
+           no_convert("out"), py::arg("workers"))
+      .def("usable_cores", &core::usable_cores);
+}

@@ -1,0 +1,217 @@
+"""The package combinatorial as installed, against itertools, math.comb and Python ints."""
+import itertools
+import math
+import os
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+try:
+    import combinatorial as c
+    from combinatorial._validation import resolve_workers
+except ModuleNotFoundError as error:  # only a missing package skips, not a broken one
+    if error.name != "combinatorial":
+        raise
+    pytest.skip("the package combinatorial is not installed", allow_module_level=True)
+
+ORDERS = {
+    "lex": lambda n, k: list(itertools.combinations(range(n), k)),
+    "colex": lambda n, k: sorted(itertools.combinations(range(n), k), key=lambda t: t[::-1]),
+}
+
+
+def oracle_rank(row, n, order):
+    s, k = sorted(int(v) for v in row), len(row)
+    if order == "colex":
+        return sum(math.comb(v, j + 1) for j, v in enumerate(s))
+    return math.comb(n, k) - 1 - sum(math.comb(n - 1 - v, k - j) for j, v in enumerate(s))
+
+
+def test_package_surface():
+    assert {"comb", "rank", "unrank"} <= set(c.__all__)
+    assert isinstance(c.__version__, str) and c.__version__
+    assert all(getattr(c, name).__doc__ for name in c.__all__)
+
+
+@pytest.mark.parametrize("n, k", [(0, 0), (5, 2), (3, 5), (64, 32), (67, 33), (65535, 2),
+                                  (np.uint8(10), np.int64(3)), (2**64, 0), (2**64, 2**65), (2**70, 2**70)])
+def test_comb_of_two_scalars_is_an_exact_int(n, k):
+    value = c.comb(n, k)
+    assert type(value) is int and value == math.comb(int(n), int(k))
+
+
+@pytest.mark.parametrize("dtype", [np.int8, np.uint16, ">i4", np.int64, np.uint64])
+def test_comb_broadcasts_like_a_ufunc(dtype):
+    n = np.arange(67, dtype=dtype).reshape(-1, 1)
+    k = [0, 1, 2, 30, 33, 70]
+    got = c.comb(n, k)
+    assert got.dtype == np.uint64 and got.shape == (67, 6)
+    assert got.tolist() == [[math.comb(a, b) for b in k] for a in range(67)]
+    assert c.comb(n[::3, 0], 2).tolist() == [math.comb(a, 2) for a in range(0, 67, 3)]
+    zero_d = c.comb(np.array(5), 2)
+    assert isinstance(zero_d, np.ndarray) and zero_d.shape == () and zero_d == 10
+    # Python ints beyond int64 (NumPy makes floats of these) and beyond uint64.
+    assert c.comb([2**63, 5], [1, 2]).tolist() == [2**63, 10]
+    assert c.comb([2**70, 5], [2**71, 2]).tolist() == [0, 10]
+
+
+@pytest.mark.parametrize("n, k, named", [
+    ([[10, 68], [70, 5]], [[2, 34], [35, 2]], r"C\(68, 34\) at index \(0, 1\)"),
+    (68, 34, r"C\(68, 34\) is"),
+    (2**64, 1, rf"C\({2**64}, 1\)"),
+    ([5, 2**64], 2, rf"C\({2**64}, 2\) at index 1"),
+])
+def test_comb_overflow_names_the_first_pair(n, k, named):
+    with pytest.raises(OverflowError, match=named):
+        c.comb(n, k)
+
+
+@pytest.mark.parametrize("n, k, error", [
+    (True, 1, TypeError), (1, np.bool_(True), TypeError), (np.array([True]), 1, TypeError),
+    (1.5, 1, TypeError), ([1.5], 1, TypeError), ("3", 1, TypeError), (object(), 1, TypeError),
+    (-1, 0, ValueError), (3, -1, ValueError), (np.array([3, -2], np.int8), 1, ValueError),
+    ([2**70, -1], 1, ValueError),
+])
+def test_comb_refusals(n, k, error):
+    with pytest.raises(error):
+        c.comb(n, k)
+
+
+@pytest.mark.parametrize("order", ORDERS)
+@pytest.mark.parametrize("n, k", [(0, 0), (1, 1), (5, 0), (6, 1), (7, 2), (8, 3), (9, 5), (10, 10)])
+def test_every_small_combination_round_trips(order, n, k):
+    expected = ORDERS[order](n, k)
+    combs = np.array(expected, dtype=np.uint16).reshape(len(expected), k)
+    shuffled = combs[:, ::-1]  # another order within rows, and not contiguous
+    before = shuffled.copy()
+    ranks = c.rank(shuffled, n, order=order)
+    assert ranks.dtype == np.int64 and ranks.tolist() == list(range(len(expected)))
+    assert (shuffled == before).all()
+    assert (c.rank(combs, n, order=order, assume_sorted=True) == ranks).all()
+    back = c.unrank(ranks, n, k, order=order)
+    assert back.dtype == np.uint16 and (back == combs).all()
+
+
+@pytest.mark.parametrize("dtype", [np.uint8, np.int16, np.uint32, np.int64, np.uint64, ">u2", object])
+def test_shapes_and_input_dtypes(dtype):
+    rows = [[[0, 5, 8, 1], [2, 3, 4, 7]], [[8, 7, 6, 5], [1, 0, 3, 2]]]
+    combs = np.array(rows, dtype=dtype)
+    for order in ORDERS:
+        ranks = c.rank(combs, 9, order=order)
+        assert ranks.shape == (2, 2)
+        assert ranks.tolist() == [[oracle_rank(r, 9, order) for r in pair] for pair in rows]
+        back = c.unrank(ranks.astype(dtype), 9, 4, order=order)
+        assert back.shape == (2, 2, 4) and (back == np.sort(np.array(rows), axis=-1)).all()
+    assert c.rank(np.asfortranarray(combs), 9).tolist() == c.rank(combs, 9).tolist()
+
+
+def test_ranks_are_uint64_only_beyond_2_63():
+    last = list(range(34, 67))  # the last lex combination
+    assert c.rank([list(range(33, 66))], 66).dtype == np.int64
+    ranks = c.rank([last], 67)
+    assert ranks.dtype == np.uint64 and ranks.tolist() == [math.comb(67, 33) - 1]
+    assert c.unrank(ranks, 67, 33).tolist() == [last]
+    for call in (lambda: c.rank([list(range(34))], 68), lambda: c.unrank([0], 68, 34)):
+        with pytest.raises(OverflowError):
+            call()
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.data(), st.integers(1, 80), st.sampled_from(list(ORDERS)))
+def test_unrank_then_rank_is_identity(data, n, order):
+    k = data.draw(st.integers(0, n).filter(lambda k: math.comb(n, k) < 2**64))
+    ranks = data.draw(st.lists(st.integers(0, math.comb(n, k) - 1), min_size=1, max_size=8))
+    rows = c.unrank(np.array(ranks, dtype=np.uint64), n, k, order=order)
+    assert all(list(r) == sorted(set(r)) and (k == 0 or r[-1] < n) for r in rows.tolist())
+    assert [oracle_rank(r, n, order) for r in rows] == ranks
+    assert c.rank(rows, n, order=order).tolist() == ranks
+
+
+@pytest.mark.parametrize("row, kwargs, message", [
+    ([0, 1, 9], {}, r"\[0, 1, 9\].*9, which is not below n = 9"),
+    ([0, -1, 2], {}, r"\[0, -1, 2\].*-1, which is negative"),
+    ([3, 3, 1], {}, r"\[3, 3, 1\].*repeats vertex 3"),
+    ([2, 1, 0], {"assume_sorted": True}, r"\[2, 1, 0\].*not strictly increasing"),
+])
+def test_rank_refuses_bad_rows_by_index(row, kwargs, message):
+    combs = np.zeros((2, 2, 3), dtype=np.int64) + [0, 1, 2]
+    combs[1, 0] = row
+    before = combs.copy()
+    with pytest.raises(ValueError, match=r"row \(1, 0\) of combs, " + message):
+        c.rank(combs, 9, **kwargs)
+    assert (combs == before).all()
+
+
+@pytest.mark.parametrize("args, kwargs, error", [
+    (([[0, 1]], 70000), {}, ValueError), (([[0, 1]], -1), {}, ValueError),
+    ((np.array([[0, 65537]], np.uint32), 10), {}, ValueError),
+    (([[0, 1]], True), {}, TypeError), (([[1.5, 2]], 4), {}, TypeError), ((3, 4), {}, ValueError),
+    (([[0, 1]], 4), {"assume_sorted": "yes"}, TypeError), (([[0, 1]], 4), {"order": "Lex"}, ValueError),
+])
+def test_rank_argument_refusals(args, kwargs, error):
+    with pytest.raises(error, match="16-bit" if args[1] == 70000 else None):
+        c.rank(*args, **kwargs)
+
+
+@pytest.mark.parametrize("ranks, n, k, error, message", [
+    ([0, 10, 1], 5, 2, ValueError, r"rank 10 at index 1 is not below C\(5, 2\) = 10"),
+    ([[0, 1], [-1, 2]], 5, 2, ValueError, r"rank -1 at index \(1, 0\) is negative"),
+    ([0, 1, 2], 70000, 2, ValueError, "16-bit"),
+    ([0, 1, 2], 3, 5, ValueError, "k = 5 is larger than n = 3"),
+    ([0, 1, 2], 68, 34, OverflowError, r"C\(68, 34\)"),
+])
+def test_unrank_refusals_write_nothing(ranks, n, k, error, message):
+    out = np.full(np.shape(ranks) + (k,), 7777, dtype=np.uint16)
+    with pytest.raises(error, match=message):
+        c.unrank(ranks, n, k, out=out)
+    assert (out == 7777).all()
+
+
+@pytest.mark.parametrize("out, error, message", [
+    ([[0, 0]] * 3, TypeError, "ndarray"),
+    (np.zeros((3, 2), np.int32), TypeError, "uint16"),
+    (np.zeros((3, 2), np.uint16, order="F"), TypeError, "C-contiguous"),
+    (np.zeros((3, 4), np.uint16)[:, ::2], TypeError, "C-contiguous"),
+    (np.zeros((2, 3), np.uint16), ValueError, r"\(3, 2\) is expected"),
+    (np.zeros((3, 2), np.uint16).view(), ValueError, "not writeable"),
+])
+def test_unrank_refuses_bad_out(out, error, message):
+    if message == "not writeable":
+        out.flags.writeable = False
+    before = np.array(out).copy()
+    with pytest.raises(error, match=message):
+        c.unrank([0, 1, 2], 5, 2, out=out)
+    assert (np.array(out) == before).all()
+
+
+def test_unrank_into_out_that_overlaps_ranks():
+    buffer = np.zeros(8, dtype=np.uint16)
+    ranks = buffer.view(np.uint64)  # two ranks, both 0, in the memory of out
+    out = buffer.reshape(2, 4)
+    assert c.unrank(ranks, 10, 4, out=out) is out
+    assert out.tolist() == [[0, 1, 2, 3]] * 2
+
+
+def test_workers_values():
+    ranks = np.arange(0, math.comb(40, 5), 3, dtype=np.int64)  # enough for threads to split
+    expected = c.unrank(ranks, 40, 5, workers=1)
+    for workers in (None, 2, -1, -2, -10**6, np.int32(3), 10**20):
+        assert (c.unrank(ranks, 40, 5, workers=workers) == expected).all()
+        assert (c.rank(expected, 40, workers=workers) == ranks).all()
+    usable = len(os.sched_getaffinity(0))
+    assert [resolve_workers(w) for w in (None, 3, -1, -2, -10**6)] == [
+        -1, 3, usable, max(1, usable - 1), 1]  # None: all usable cores, counted by _core
+    for workers, error in ((0, ValueError), (True, TypeError), (1.5, TypeError), ("2", TypeError)):
+        for call in (lambda: c.unrank(ranks, 40, 5, workers=workers),
+                     lambda: c.rank(expected, 40, workers=workers)):
+            with pytest.raises(error):
+                call()
+
+
+@pytest.mark.parametrize("order", ["Lex", "", None, 1, "colex "])
+def test_unknown_order_names_both(order):
+    for call in (lambda: c.rank([[0, 1]], 4, order=order), lambda: c.unrank([0], 4, 2, order=order)):
+        with pytest.raises(ValueError, match='"lex" or "colex"'):
+            call()
