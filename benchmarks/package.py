@@ -4,6 +4,8 @@ Sections:
 - the price of the layer: each package call against its compiled core on
   the same arrays, with the low-level module beside them, on one million
   items and on one item;
+- faces and cofaces against the route through the package itself: unrank,
+  then rank each face (np.delete) or coface (np.concatenate and np.sort);
 
 Every result is checked against its reference before it is timed. Times are
 medians of back-to-back runs. Exits non-zero only when results differ.
@@ -102,6 +104,40 @@ def layer_price(count, repeats):
          check=lambda a, b: same(a, b, "comb"))
 
 
+def faces_route(ranks, n, k, order):
+    rows = cb.unrank(ranks, n, k, order=order)
+    return np.stack([cb.rank(np.delete(rows, j, axis=-1), n, order=order, assume_sorted=True)
+                     for j in range(k)], axis=-1)
+
+
+def cofaces_route(ranks, n, k, order):
+    rows = cb.unrank(ranks, n, k, order=order)
+    mask = np.ones((len(rows), n), bool)
+    np.put_along_axis(mask, rows.astype(np.intp), False, axis=1)
+    missing = np.nonzero(mask)[1].reshape(len(rows), n - k).astype(np.uint16)
+    return np.stack([cb.rank(np.sort(np.concatenate([rows, missing[:, j:j + 1]], axis=1), axis=1), n,
+                             order=order, assume_sorted=True)
+                     for j in range(n - k)], axis=-1)
+
+
+def simplices(count, repeats):
+    print(f"\nfaces and cofaces of {count:,} random ranks against the route through the package "
+          f"(unrank, then rank each face or coface), default workers")
+    for n, k, target, with_cofaces in ((1000, 3, 3, False), (200, 5, 5, True), (60, 12, 5, False)):
+        ranks = np.random.default_rng([SEED, n, k, 1]).integers(0, math.comb(n, k), size=count, dtype=np.uint64)
+        for order in ("lex", "colex"):
+            kinds = [("faces", cb.faces, faces_route)] + ([("cofaces", cb.cofaces, cofaces_route)] if with_cofaces else [])
+            for kind, fast, route in kinds:
+                expected = route(ranks, n, k, order)
+                same(fast(ranks, n, k, order=order), expected, f"{kind} ({n}, {k}) {order}")
+                ours = timed(lambda: fast(ranks, n, k, order=order), repeats)
+                theirs = timed(lambda: route(ranks, n, k, order), max(1, repeats // 3))
+                ratio = theirs / ours
+                report("simplices", f"{kind} ({n}, {k}) {order}: route / {kind}", ratio, "×",
+                       f"≥{target}×", ratio >= target)
+                print(f"      {kind} {ours * 1e9 / count:.1f} ns per rank, route {theirs * 1e9 / count:.1f} ns")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--quick", action="store_true", help="small sizes, one run each: a smoke test for CI")
@@ -110,6 +146,7 @@ def main():
     print(f"combinatorial {cb.__version__}, NumPy {np.__version__}, {_core.usable_cores()} usable cores")
     try:
         layer_price(count, repeats)
+        simplices(count, repeats)
     except AssertionError as error:
         print(f"results differ: {error}", file=sys.stderr)
         return 1

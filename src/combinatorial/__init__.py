@@ -9,6 +9,9 @@ rank
     Ranks of combinations in lex or colex order.
 unrank
     Combinations from their ranks.
+faces, cofaces
+    Ranks of the (k - 1)-subsets inside and the (k + 1)-subsets around
+    k-subsets given by rank: simplices of a complex.
 """
 
 from __future__ import annotations
@@ -17,10 +20,11 @@ from importlib.metadata import PackageNotFoundError, version
 
 from ._binomial import comb
 from ._ranking import rank, unrank
+from ._simplices import cofaces, faces
 
 try:
     __version__ = version("combinatorial")
 except PackageNotFoundError:  # imported from a tree that was never installed
     __version__ = "0+unknown"
 
-__all__ = ["comb", "rank", "unrank"]
+__all__ = ["cofaces", "comb", "faces", "rank", "unrank"]

@@ -22,3 +22,9 @@ def unrank(
     workers: int,
     /,
 ) -> None: ...
+def faces(
+    ranks: NDArray[np.uint64] | NDArray[np.int64], n: int, k: int, order: str, workers: int, /
+) -> NDArray[np.int64] | NDArray[np.uint64]: ...
+def cofaces(
+    ranks: NDArray[np.uint64] | NDArray[np.int64], n: int, k: int, order: str, workers: int, /
+) -> NDArray[np.int64] | NDArray[np.uint64]: ...

@@ -4,6 +4,7 @@
 #include <pybind11/pybind11.h>
 
 #include "binomial.hpp"
+#include "faces.hpp"
 #include "parallel.hpp"
 #include "ranking.hpp"
 
@@ -17,5 +18,9 @@ PYBIND11_MODULE(_core, m) {
            py::arg("workers"))
       .def("unrank", &core::unrank, no_convert("ranks"), py::arg("n"), py::arg("k"), py::arg("order"),
            no_convert("out"), py::arg("workers"))
+      .def("faces", &core::neighbours<core::Neighbours::faces>, no_convert("ranks"), py::arg("n"), py::arg("k"),
+           py::arg("order"), py::arg("workers"))
+      .def("cofaces", &core::neighbours<core::Neighbours::cofaces>, no_convert("ranks"), py::arg("n"),
+           py::arg("k"), py::arg("order"), py::arg("workers"))
       .def("usable_cores", &core::usable_cores);
 }
