@@ -150,9 +150,10 @@ void sort_short_row(std::uint16_t* row) noexcept {
   std::copy(row, row + K, v);
   for (std::size_t pass = 0; pass < K; ++pass) {
     for (std::size_t j = pass % 2; j + 1 < K; j += 2) {
-      const std::uint16_t low = std::min(v[j], v[j + 1]), high = std::max(v[j], v[j + 1]);
-      v[j] = low;
-      v[j + 1] = high;
+      const std::uint16_t a = v[j], b = v[j + 1];
+      const bool swap = b < a;
+      v[j] = swap ? b : a;
+      v[j + 1] = swap ? a : b;
     }
   }
   std::copy(v, v + K, row);
