@@ -6,6 +6,12 @@ Sections:
   items and on one item;
 - faces and cofaces against the route through the package itself: unrank,
   then rank each face (np.delete) or coface (np.concatenate and np.sort);
+- combinations against np.fromiter over itertools.combinations and against
+  unrank(np.arange(rows)); iter_combinations over all C(52, 7) rows, its
+  peak memory measured in a fresh process;
+- sample against the argsort route and rng.choice followed by unrank;
+- scaling: workers=2 against workers=1 on ten million items, and the
+  default against workers=1 on a thousand;
 
 Every result is checked against its reference before it is timed. Times are
 medians of back-to-back runs. Exits non-zero only when results differ.
@@ -13,10 +19,15 @@ medians of back-to-back runs. Exits non-zero only when results differ.
     python benchmarks/package.py [--quick]
 """
 import argparse
+import itertools
+import json
 import math
+import resource
+import subprocess
 import statistics
 import sys
 import time
+from pathlib import Path
 
 import numpy as np
 
@@ -138,15 +149,132 @@ def simplices(count, repeats):
                 print(f"      {kind} {ours * 1e9 / count:.1f} ns per rank, route {theirs * 1e9 / count:.1f} ns")
 
 
+def fromiter_route(n, k, rows):
+    flat = itertools.chain.from_iterable(itertools.islice(itertools.combinations(range(n), k), rows))
+    return np.fromiter(flat, np.uint16, count=rows * k).reshape(rows, k)
+
+
+def enumeration(count, repeats, quick):
+    limit = count * 10
+    print(f"\ncombinations of min(C(n, k), {limit:,}) rows, each call allocating its result")
+    for n, k, vs_fromiter, vs_unrank in ((40, 6, 100, 3), (100, 3, 50, 2), (30, 12, 50, 3)):
+        rows = min(math.comb(n, k), limit)
+        ours = timed(lambda: cb.combinations(n, k, stop=rows), repeats)
+        sample_rows = min(rows, 200_000 if not quick else 20_000)
+        same(cb.combinations(n, k, stop=sample_rows), fromiter_route(n, k, sample_rows), f"combinations ({n}, {k})")
+        fromiter = timed(lambda: fromiter_route(n, k, sample_rows), 3) * rows / sample_rows
+        unranked = timed(lambda: cb.unrank(np.arange(rows, dtype=np.uint64), n, k), repeats)
+        print(f"      ({n}, {k}): {ours * 1e9 / rows:.2f} ns per row, fromiter {fromiter * 1e9 / rows:.1f} ns "
+              f"(on {sample_rows:,} rows, scaled), unrank(arange) {unranked * 1e9 / rows:.2f} ns")
+        report("enumeration", f"combinations ({n}, {k}): fromiter / combinations", fromiter / ours, "×",
+               f"≥{vs_fromiter}×", fromiter / ours >= vs_fromiter)
+        report("enumeration", f"combinations ({n}, {k}): unrank(arange) / combinations", unranked / ours, "×",
+               f"≥{vs_unrank}×", unranked / ours >= vs_unrank)
+    n, k = (52, 7) if not quick else (30, 7)
+    child = subprocess.run([sys.executable, str(Path(__file__).resolve()), "--iter-child", str(n), str(k)],
+                           capture_output=True, text=True)
+    if child.returncode != 0:
+        raise AssertionError(f"iter_combinations child failed:\n{child.stderr}")
+    result = json.loads(child.stdout)
+    if result["rows"] != math.comb(n, k) or not result["consecutive"]:
+        raise AssertionError("iter_combinations gave the wrong rows")
+    slice_rows = min(math.comb(n, k), limit)
+    whole = timed(lambda: cb.combinations(n, k, stop=slice_rows), repeats) / slice_rows
+    per_row = result["seconds"] / result["rows"]
+    print(f"      iter_combinations({n}, {k}): {result['rows']:,} rows in {len_chunks(n, k)} chunks, "
+          f"{per_row * 1e9:.2f} ns per row against combinations' {whole * 1e9:.2f}")
+    report("enumeration", f"iter_combinations({n}, {k}): peak above the interpreter", result["increase"] / 1e6,
+           "MB", "<100 MB", result["increase"] < 100e6)
+    report("enumeration", f"iter_combinations({n}, {k}): speed / combinations' speed", whole / per_row, "×",
+           "≥0.8×", whole / per_row >= 0.8)
+
+
+def len_chunks(n, k):
+    return len(cb.iter_combinations(n, k))
+
+
+def iter_child(n, k):
+    """In a fresh process: all rows of (n, k) through iter_combinations, with a check that they follow on."""
+    cb.combinations(5, 2)  # the one-time imports and set-up
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    rows, consecutive, previous = 0, True, None
+    start = time.perf_counter()
+    for chunk in cb.iter_combinations(n, k):
+        rows += len(chunk)
+        if previous is not None:  # each chunk starts where the last one ended: one lex step on
+            consecutive &= bool(cb.rank(chunk[:1], n, assume_sorted=True)[0] ==
+                                cb.rank(previous[None, :], n, assume_sorted=True)[0] + 1)
+        previous = chunk[-1]
+    seconds = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    json.dump({"rows": rows, "seconds": seconds, "increase": (after - before) * 1024,
+               "consecutive": consecutive}, sys.stdout)
+
+
+def sampling(count, repeats, quick):
+    n, k = 1000, 5
+    print(f"\nsample({n}, {k}, {count:,}), default workers, against the argsort route (timed on "
+          f"{count // 100:,} rows and scaled) and rng.choice without replacement followed by unrank")
+    rng = np.random.default_rng(SEED)
+    rows = cb.sample(n, k, count, rng=1)
+    ours = timed(lambda: cb.sample(n, k, count, rng=1), repeats)
+    small = count // 100
+    argsort = timed(lambda: np.argsort(rng.random((small, n)), axis=1)[:, :k], 3) * count / small
+    choice = timed(lambda: cb.unrank(rng.choice(math.comb(n, k), count, replace=False), n, k), max(1, repeats // 3))
+    if len(np.unique(cb.rank(rows, n))) != count:
+        raise AssertionError("sample gave repeated rows")
+    print(f"      sample {ours * 1e9 / count:.1f} ns per row, argsort {argsort * 1e9 / count:.0f} ns, "
+          f"choice + unrank {choice * 1e9 / count:.1f} ns")
+    report("sampling", f"sample({n}, {k}, {count:,}): argsort / sample", argsort / ours, "×", "≥1000×",
+           argsort / ours >= 1000)
+    report("sampling", f"sample({n}, {k}, {count:,}): choice + unrank / sample", choice / ours, "×", "≥1.5×",
+           choice / ours >= 1.5)
+    wide = timed(lambda: cb.sample(100, 20, count, rng=2), 1)
+    distinct = len(np.unique(cb.sample(100, 20, count, rng=2), axis=0)) == count
+    print(f"      sample(100, 20, {count:,}): {wide * 1e3:.0f} ms, C(100, 20) = {math.comb(100, 20):.2e}, "
+          f"rows distinct: {distinct}")
+    if not distinct:
+        raise AssertionError("sample(100, 20) gave repeated rows")
+
+
+def scaling(count, repeats):
+    print(f"\nscaling on {count:,} items: workers=2 against workers=1 (this machine has "
+          f"{_core.usable_cores()} usable cores), and the default against workers=1 on 1,000 items")
+    cases = []
+    for n, k in ((200, 5), (60, 12)):
+        ranks = np.random.default_rng([SEED, n, k, 2]).integers(0, math.comb(n, k), size=count, dtype=np.uint64)
+        out = np.empty((count, k), np.uint16)
+        cases.append((f"unrank ({n}, {k})", lambda w, r=ranks, o=out, n=n, k=k: cb.unrank(r, n, k, out=o, workers=w)))
+        if k == 12:
+            rows = cb.unrank(ranks, n, k)
+            cases.append((f"rank ({n}, {k})", lambda w, rows=rows, n=n: cb.rank(rows, n, assume_sorted=True, workers=w)))
+    cases.append(("combinations (30, 12)", lambda w: cb.combinations(30, 12, stop=count, workers=w)))
+    for name, call in cases:
+        same(call(2), call(1), name)
+        one, two = timed(lambda: call(1), repeats), timed(lambda: call(2), repeats)
+        report("scaling", f"{name}: workers=1 / workers=2", one / two, "×", "≥1.7×", one / two >= 1.7)
+    small = np.random.default_rng(SEED).integers(0, math.comb(200, 5), size=1000, dtype=np.uint64)
+    one = timed(lambda: cb.unrank(small, 200, 5, workers=1), repeats * 50)
+    default = timed(lambda: cb.unrank(small, 200, 5), repeats * 50)
+    report("scaling", "unrank (200, 5), 1,000 items: default / workers=1", default / one, "×", "≤1.05×",
+           default / one <= 1.05)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--quick", action="store_true", help="small sizes, one run each: a smoke test for CI")
+    parser.add_argument("--iter-child", nargs=2, type=int, help=argparse.SUPPRESS)
     args = parser.parse_args()
+    if args.iter_child:
+        return iter_child(*args.iter_child)
     count, repeats = (20_000, 1) if args.quick else (1_000_000, 9)
     print(f"combinatorial {cb.__version__}, NumPy {np.__version__}, {_core.usable_cores()} usable cores")
     try:
         layer_price(count, repeats)
         simplices(count, repeats)
+        enumeration(count, repeats, args.quick)
+        sampling(count, repeats, args.quick)
+        scaling(count * 10, repeats)
     except AssertionError as error:
         print(f"results differ: {error}", file=sys.stderr)
         return 1

@@ -9,6 +9,10 @@ rank
     Ranks of combinations in lex or colex order.
 unrank
     Combinations from their ranks.
+combinations, iter_combinations
+    All k-combinations, or any slice of them, as arrays or in chunks.
+sample
+    Uniform random k-subsets, distinct or not, whatever C(n, k) is.
 faces, cofaces
     Ranks of the (k - 1)-subsets inside and the (k + 1)-subsets around
     k-subsets given by rank: simplices of a complex.
@@ -19,6 +23,7 @@ from __future__ import annotations
 from importlib.metadata import PackageNotFoundError, version
 
 from ._binomial import comb
+from ._enumeration import combinations, iter_combinations, sample
 from ._ranking import rank, unrank
 from ._simplices import cofaces, faces
 
@@ -27,4 +32,13 @@ try:
 except PackageNotFoundError:  # imported from a tree that was never installed
     __version__ = "0+unknown"
 
-__all__ = ["cofaces", "comb", "faces", "rank", "unrank"]
+__all__ = [
+    "cofaces",
+    "comb",
+    "combinations",
+    "faces",
+    "iter_combinations",
+    "rank",
+    "sample",
+    "unrank",
+]

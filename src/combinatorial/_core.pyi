@@ -28,3 +28,9 @@ def faces(
 def cofaces(
     ranks: NDArray[np.uint64] | NDArray[np.int64], n: int, k: int, order: str, workers: int, /
 ) -> NDArray[np.int64] | NDArray[np.uint64]: ...
+def combinations(
+    n: int, k: int, order: str, start: int, stop: int, out: NDArray[np.uint16], workers: int, /
+) -> None: ...
+def sample(
+    n: int, k: int, size: int, seed: int, replace: bool, out: NDArray[np.uint16], workers: int, /
+) -> None: ...

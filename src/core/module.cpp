@@ -4,9 +4,11 @@
 #include <pybind11/pybind11.h>
 
 #include "binomial.hpp"
+#include "enumeration.hpp"
 #include "faces.hpp"
 #include "parallel.hpp"
 #include "ranking.hpp"
+#include "sampling.hpp"
 
 namespace py = pybind11;
 
@@ -22,5 +24,9 @@ PYBIND11_MODULE(_core, m) {
            py::arg("order"), py::arg("workers"))
       .def("cofaces", &core::neighbours<core::Neighbours::cofaces>, no_convert("ranks"), py::arg("n"),
            py::arg("k"), py::arg("order"), py::arg("workers"))
+      .def("combinations", &core::combinations, py::arg("n"), py::arg("k"), py::arg("order"), py::arg("start"),
+           py::arg("stop"), no_convert("out"), py::arg("workers"))
+      .def("sample", &core::sample, py::arg("n"), py::arg("k"), py::arg("size"), py::arg("seed"),
+           py::arg("replace"), no_convert("out"), py::arg("workers"))
       .def("usable_cores", &core::usable_cores);
 }

@@ -1,0 +1,351 @@
+// Enumeration: from one combination, the rows that follow it in lex or colex
+// order, every row smallest vertex first, without unranking each row.
+//
+// Both orders come in blocks where only a few columns change. In colex, the
+// first t columns of the rows that share columns t..k-1 run through the
+// colex list of t-subsets of {0..c_t - 1}, which is the first C(c_t, t)
+// entries of the colex list of all t-subsets, whatever the rest of the row.
+// In lex, the last t columns under a prefix ending in p run through the
+// t-subsets of {p+1..n-1}, the last C(n-1-p, t) entries of the lex list of
+// t-subsets of {k-t..n-1}. So one table of t-subsets, built once, supplies
+// every block: a row is a table entry ORed into the fixed columns and stored
+// with a few 16-byte stores, and a successor step (constant cost on average)
+// sets up the next block. Blocks are about (n / k)^t rows long. With t = 1
+// no table is needed: the running column counts up in a register.
+//
+// A row of k >= 8 vertices is stored as whole 16-byte chunks that all lie
+// inside it, overlapping where k is not a multiple of 8: the chunk holding
+// the changing columns (the first 8 vertices in colex, the last 8 in lex)
+// goes last, so its values win where chunks overlap. Shorter rows take one
+// chunk that runs into the next row, which overwrites it; the last rows go
+// through a scratch buffer.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+namespace combinatorial {
+
+namespace detail {
+
+using lanes16 = std::uint16_t __attribute__((vector_size(16)));
+
+// Rows of up to 8 * enumerate_max_chunks vertices are built in registers.
+inline constexpr std::int64_t enumerate_max_chunks = 4;
+// Table bounds: entries (32 KiB of stack), columns, and vertices per column.
+inline constexpr std::int64_t enumerate_table_entries = 2048;
+inline constexpr std::int64_t enumerate_table_max_t = 8;
+inline constexpr std::int64_t enumerate_table_max_m = 64;
+
+// Lex step: the rightmost vertex below its largest possible value n - k + i
+// grows by one, the ones after it follow consecutively. Precondition: the
+// row is not the last one.
+template <typename T>
+void lex_successor(T* c, std::int64_t n, std::int64_t k) noexcept {
+  std::int64_t i = k - 1;
+  while (c[i] == n - k + i) --i;
+  const auto v = static_cast<std::int64_t>(c[i]) + 1 - i;
+  for (; i < k; ++i) c[i] = static_cast<T>(v + i);
+}
+
+// Colex step: the leftmost vertex with room above it grows by one, the ones
+// before it restart at 0, 1, ... Precondition: the row is not the last one.
+template <typename T>
+void colex_successor(T* c, std::int64_t n, std::int64_t k) noexcept {
+  std::int64_t i = 0;
+  while (c[i] + 1 == (i + 1 < k ? static_cast<std::int64_t>(c[i + 1]) : n)) ++i;
+  ++c[i];
+  for (std::int64_t j = 0; j < i; ++j) c[j] = static_cast<T>(j);
+}
+
+template <bool Lex, typename T>
+void successor(T* c, std::int64_t n, std::int64_t k) noexcept {
+  if constexpr (Lex) {
+    lex_successor(c, n, k);
+  } else {
+    colex_successor(c, n, k);
+  }
+}
+
+// C(m, q) for m <= enumerate_table_max_m, q <= enumerate_table_max_t, by
+// Pascal's rule (all below 2^33).
+struct SmallBinomials {
+  std::uint64_t c[enumerate_table_max_m + 1][enumerate_table_max_t + 1];
+  SmallBinomials() noexcept {
+    for (std::int64_t m = 0; m <= enumerate_table_max_m; ++m) {
+      c[m][0] = 1;
+      for (std::int64_t q = 1; q <= enumerate_table_max_t; ++q) {
+        c[m][q] = m == 0 ? 0 : c[m - 1][q - 1] + c[m - 1][q];
+      }
+    }
+  }
+  std::uint64_t operator()(std::int64_t m, std::int64_t q) const noexcept { return c[m][q]; }
+};
+
+// The t-subsets of {0..m-1} in colex order, in lanes 0..t-1 of each entry.
+// Built in place from the (t-1)-subsets: the entries with largest element v
+// are the first C(v, t-1) entries of the (t-1)-list with v added, so writing
+// from the back never overwrites an entry still to be read. Vector loads and
+// stores only, so that no load waits on narrower stores. Preconditions:
+// 1 <= t <= 8, m <= enumerate_table_max_m, C(m, t) <= the entries' room.
+inline void build_colex_table(lanes16* entries, std::int64_t m, std::int64_t t,
+                              const SmallBinomials& binom) noexcept {
+  lanes16 v = {};
+  lanes16 unit = {};
+  unit[0] = 1;
+  for (std::int64_t j = 0; j < m - t + 1; ++j, v += unit) entries[j] = v;  // 1-subsets
+  for (std::int64_t q = 2; q <= t; ++q) {
+    lanes16 lane = {};
+    lane[q - 1] = 1;
+    for (std::int64_t top = m - t + q - 1; top >= q - 1; --top) {
+      const lanes16 add = lane * static_cast<std::uint16_t>(top);
+      lanes16* block = entries + binom(top, q);
+      for (auto j = static_cast<std::int64_t>(binom(top, q - 1)) - 1; j >= 0; --j) {
+        block[j] = entries[j] + add;
+      }
+    }
+  }
+}
+
+// The lex list of t-subsets of {n-m..n-1} from the colex list of t-subsets
+// of {0..m-1}: x -> n-1-x turns one into the other reversed, with each
+// entry's order reversed too. Entries end up in lanes lane0..lane0+t-1.
+inline void colex_table_to_lex(lanes16* entries, std::uint64_t count, std::int64_t n,
+                               std::int64_t t, std::int64_t lane0) noexcept {
+  lanes16 pick = {}, keep = {};
+  for (std::int64_t p = 0; p < 8; ++p) {
+    const bool in = p >= lane0 && p < lane0 + t;
+    pick[p] = static_cast<std::uint16_t>(in ? t - 1 - (p - lane0) : 0);
+    keep[p] = in ? 0xFFFF : 0;
+  }
+  lanes16 top = {};
+  top += static_cast<std::uint16_t>(n - 1);
+  const auto reflect = [&](lanes16 e) { return (top - __builtin_shuffle(e, pick)) & keep; };
+  for (std::uint64_t i = 0, j = count - 1; i <= j && j < count; ++i, --j) {
+    const lanes16 a = entries[i], b = entries[j];
+    entries[i] = reflect(b);
+    entries[j] = reflect(a);
+  }
+}
+
+struct NoTable {};
+
+struct Table {
+  SmallBinomials binom;
+  lanes16 entries[enumerate_table_entries];
+};
+
+// Writes rows block by block. W chunks hold a row of k vertices (2 <= k <=
+// 8 W); the last of them, at lanes off_t.., holds the changing columns.
+// Tabled: t >= 2 columns come from a table; otherwise the one running column
+// counts up.
+template <bool Lex, std::int64_t W, bool Tabled>
+class BlockRows {
+ public:
+  // Preconditions: first is a valid row (it is copied, so it may lie in the
+  // output); Tabled: 2 <= t <= min(k, 8), m = n - k + t <= 64 and C(m, t)
+  // <= enumerate_table_entries; otherwise t = 1.
+  BlockRows(const std::uint16_t* first, std::int64_t n, std::int64_t k, std::int64_t t) noexcept
+      : n_(n), k_(k), t_(t), col_(Lex ? k - t : 0), off_t_(Lex && k > 8 ? k - 8 : 0) {
+    std::memcpy(c_, first, static_cast<std::size_t>(k) * sizeof(std::uint16_t));
+    if constexpr (Tabled) {
+      const std::int64_t m = n - k + t;
+      total_ = table_.binom(m, t);
+      build_colex_table(table_.entries, m, t, table_.binom);
+      if (Lex) colex_table_to_lex(table_.entries, total_, n, t, col_ - off_t_);
+      // Position of first's changing columns in the table: their rank.
+      std::uint64_t sum = 0;
+      for (std::int64_t q = 0; q < t; ++q) {
+        sum += Lex ? table_.binom(n - 1 - c_[col_ + q], t - q) : table_.binom(c_[q], q + 1);
+      }
+      at_ = Lex ? total_ - 1 - sum : sum;
+      end_ = Lex || t == k ? total_ : table_.binom(c_[t], t);
+    } else {
+      at_ = c_[col_];
+      end_ = Lex ? static_cast<std::uint64_t>(n) : c_[1];
+      step_[col_ - off_t_] = 1;
+    }
+    load_fixed();
+  }
+
+  // Writes the next `rows` rows at out; where k < 8, also up to 7 values
+  // past them. Precondition: the rows exist.
+  void write(std::size_t rows, std::uint16_t* out) noexcept {
+    const auto width = static_cast<std::size_t>(k_);
+    std::size_t offset[W];
+    for (std::int64_t w = 0; w + 1 < W; ++w) {
+      offset[w] = static_cast<std::size_t>(Lex ? 8 * w : k_ - 8 * (w + 1));
+    }
+    offset[W - 1] = static_cast<std::size_t>(off_t_);
+    while (rows > 0) {
+      if (at_ == end_) next_block();
+      const auto len = static_cast<std::size_t>(std::min<std::uint64_t>(end_ - at_, rows));
+      lanes16 fixed[W];
+      std::memcpy(fixed, fixed_, sizeof(fixed));
+      if constexpr (Tabled) {
+        const lanes16* entry = table_.entries + at_;
+        for (std::size_t r = 0; r < len; ++r) {
+          for (std::int64_t w = 0; w + 1 < W; ++w) std::memcpy(out + offset[w], &fixed[w], 16);
+          const lanes16 changing = fixed[W - 1] | entry[r];
+          std::memcpy(out + offset[W - 1], &changing, 16);
+          out += width;
+        }
+      } else {
+        lanes16 changing = fixed[W - 1] + step_ * static_cast<std::uint16_t>(at_);
+        for (std::size_t r = 0; r < len; ++r) {
+          for (std::int64_t w = 0; w + 1 < W; ++w) std::memcpy(out + offset[w], &fixed[w], 16);
+          std::memcpy(out + offset[W - 1], &changing, 16);
+          changing += step_;
+          out += width;
+        }
+      }
+      rows -= len;
+      at_ += len;
+    }
+  }
+
+ private:
+  // The row without its changing columns, as the chunks to store.
+  void load_fixed() noexcept {
+    alignas(16) std::uint16_t rest[8 * W];
+    std::memcpy(rest, c_, sizeof(rest));
+    for (std::int64_t q = 0; q < t_; ++q) rest[col_ + q] = 0;
+    for (std::int64_t w = 0; w + 1 < W; ++w) {
+      std::memcpy(&fixed_[w], rest + (Lex ? 8 * w : k_ - 8 * (w + 1)), 16);
+    }
+    std::memcpy(&fixed_[W - 1], rest + off_t_, 16);
+  }
+
+  // Steps from the block's last row, whose changing columns are as large as
+  // the block allows, to the first row of the next block.
+  void next_block() noexcept {
+    if constexpr (Tabled) {
+      const std::int64_t top = Lex ? n_ : c_[t_];  // t < k, or no block would follow
+      for (std::int64_t q = 0; q < t_; ++q) c_[col_ + q] = static_cast<std::uint16_t>(top - t_ + q);
+      successor<Lex>(c_, n_, k_);
+      at_ = Lex ? total_ - table_.binom(n_ - 1 - c_[col_ - 1], t_) : 0;
+      end_ = Lex ? total_ : table_.binom(c_[t_], t_);
+    } else {
+      c_[col_] = static_cast<std::uint16_t>(end_ - 1);
+      successor<Lex>(c_, n_, k_);
+      at_ = c_[col_];
+      end_ = Lex ? static_cast<std::uint64_t>(n_) : c_[1];
+    }
+    load_fixed();
+  }
+
+  std::int64_t n_, k_, t_;
+  std::int64_t col_;    // first changing column
+  std::int64_t off_t_;  // where the chunk with the changing columns starts
+  // Tabled: the next entry and the block's end; else the running column's
+  // next value and its bound.
+  std::uint64_t at_ = 0, end_ = 0, total_ = 0;
+  lanes16 step_ = {};
+  lanes16 fixed_[W];
+  alignas(16) std::uint16_t c_[8 * W] = {};
+  std::conditional_t<Tabled, Table, NoTable> table_;
+};
+
+// For any k: each row is the previous one, copied, with its running column
+// one higher or, at the end of a block, the successor step applied.
+template <bool Lex>
+void write_rows_by_copy(const std::uint16_t* first, std::int64_t n, std::int64_t k,
+                        std::size_t rows, std::uint16_t* out) noexcept {
+  const std::int64_t j = Lex ? k - 1 : 0;
+  const auto width = static_cast<std::size_t>(k);
+  std::memmove(out, first, width * sizeof(std::uint16_t));
+  for (std::size_t r = 1; r < rows; ++r) {
+    std::uint16_t* o = out + r * width;
+    std::memcpy(o, o - width, width * sizeof(std::uint16_t));
+    if (o[j] + 1 < (Lex ? n : o[1])) {
+      ++o[j];
+    } else {
+      successor<Lex>(o, n, k);
+    }
+  }
+}
+
+// The number of table columns for (n, k): the most, up to 8, whose table
+// fits and costs little beside the rows it serves; 1 when none does.
+inline std::int64_t table_columns(std::int64_t n, std::int64_t k, std::size_t rows) noexcept {
+  const SmallBinomials binom;
+  for (std::int64_t t = std::min(k, enumerate_table_max_t); t >= 2; --t) {
+    const std::int64_t m = n - k + t;
+    if (m > enumerate_table_max_m) continue;
+    const std::uint64_t entries = binom(m, t);
+    if (entries <= enumerate_table_entries && entries * 8 <= rows) return t;
+  }
+  return 1;
+}
+
+// One writer in a frame of its own (a table takes 37 KiB of stack): every
+// row but the last few straight into out, those, whose stores would pass
+// its end, through a scratch buffer.
+template <bool Lex, std::int64_t W, bool Tabled>
+[[gnu::noinline]] void write_blocks(const std::uint16_t* first, std::int64_t n, std::int64_t k,
+                                    std::int64_t t, std::size_t rows, std::uint16_t* out) noexcept {
+  BlockRows<Lex, W, Tabled> writer(first, n, k, t);
+  const auto width = static_cast<std::size_t>(k);
+  const std::size_t spill = k < 8 ? (7 + width) / width - 1 : 0;  // at most 3
+  const std::size_t direct = rows > spill ? rows - spill : 0;
+  writer.write(direct, out);
+  std::uint16_t scratch[32];
+  writer.write(rows - direct, scratch);
+  std::memcpy(out + direct * width, scratch, (rows - direct) * width * sizeof(std::uint16_t));
+}
+
+template <bool Lex, std::int64_t W>
+void enumerate_in_registers(const std::uint16_t* first, std::int64_t n, std::int64_t k,
+                            std::size_t rows, std::uint16_t* out) noexcept {
+  const std::int64_t t = table_columns(n, k, rows);
+  if (t >= 2) {
+    write_blocks<Lex, W, true>(first, n, k, t, rows, out);
+  } else {
+    write_blocks<Lex, W, false>(first, n, k, 1, rows, out);
+  }
+}
+
+template <bool Lex>
+void enumerate(const std::uint16_t* first, std::int64_t n, std::int64_t k, std::size_t rows,
+               std::uint16_t* out) noexcept {
+  if (rows == 0 || k == 0) return;
+  if (k == 1) {
+    // Both orders are first[0], first[0] + 1, ...
+    const std::uint16_t v = first[0];
+    for (std::size_t r = 0; r < rows; ++r) out[r] = static_cast<std::uint16_t>(v + r);
+    return;
+  }
+  switch ((k + 7) / 8) {
+    case 1: return enumerate_in_registers<Lex, 1>(first, n, k, rows, out);
+    case 2: return enumerate_in_registers<Lex, 2>(first, n, k, rows, out);
+    case 3: return enumerate_in_registers<Lex, 3>(first, n, k, rows, out);
+    case 4: return enumerate_in_registers<Lex, 4>(first, n, k, rows, out);
+    default: return write_rows_by_copy<Lex>(first, n, k, rows, out);
+  }
+}
+
+}  // namespace detail
+
+// Writes `rows` consecutive combinations in lex order, k vertices each,
+// smallest first, starting with `first` itself, and nothing outside
+// out[0, rows * k), so threads may fill neighbouring ranges. Does not
+// allocate; uses up to 40 KiB of stack. Preconditions: 0 <= k <= n <= 65536;
+// `first` is strictly increasing and below n; its lex rank plus rows is at
+// most C(n, k); out holds rows * k values and may start at `first` but not
+// overlap it otherwise.
+inline void enumerate_lex(const std::uint16_t* first, std::int64_t n, std::int64_t k,
+                          std::size_t rows, std::uint16_t* out) noexcept {
+  detail::enumerate<true>(first, n, k, rows, out);
+}
+
+// The same in colex order, rows still smallest vertex first. Does not
+// allocate. Preconditions as for enumerate_lex, with the colex rank.
+inline void enumerate_colex(const std::uint16_t* first, std::int64_t n, std::int64_t k,
+                            std::size_t rows, std::uint16_t* out) noexcept {
+  detail::enumerate<false>(first, n, k, rows, out);
+}
+
+}  // namespace combinatorial

@@ -1,0 +1,271 @@
+"""All k-combinations, or any slice of them, as arrays; and random samples."""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Iterator
+from typing import Any
+
+import numpy as np
+from numpy.typing import NDArray
+
+from . import _core
+from ._validation import (
+    UINT16,
+    check_flag,
+    check_integer,
+    check_memory,
+    check_n,
+    check_order,
+    check_out,
+    resolve_workers,
+)
+
+__all__ = ["combinations", "iter_combinations", "sample"]
+
+
+def _count(n: int, k: int) -> int:
+    """C(n, k), or OverflowError when it is 2^64 or more."""
+    count = math.comb(n, k)
+    if count >= 2**64:
+        raise OverflowError(f"C({n}, {k}) is 2^64 or more and does not fit 64 bits")
+    return count
+
+
+def _rank_range(n: object, k: object, start: object, stop: object) -> tuple[int, int, int, int]:
+    """n, k, start and stop checked, with stop defaulting to C(n, k)."""
+    n = check_n(n)
+    k = check_integer(k, "k")
+    count = 0 if k > n else _count(n, k)
+    start = check_integer(start, "start")
+    stop = count if stop is None else check_integer(stop, "stop")
+    if stop > count:
+        raise ValueError(f"stop = {stop} is beyond C({n}, {k}) = {count}")
+    if start > stop:
+        raise ValueError(f"start = {start} is after stop = {stop}")
+    return n, k, start, stop
+
+
+def combinations(
+    n: int,
+    k: int,
+    *,
+    order: str = "lex",
+    start: int = 0,
+    stop: int | None = None,
+    out: NDArray[np.uint16] | None = None,
+    workers: int | None = None,
+) -> NDArray[np.uint16]:
+    """The k-combinations of {0, ..., n - 1} with ranks in [start, stop).
+
+    The first row is unranked; the others follow by successor steps, whole
+    runs of a column at a time, at about the speed memory is written.
+
+    Parameters
+    ----------
+    n, k : int
+        The vertex count (at most 65536) and the size of each combination.
+    order : {"lex", "colex"}, optional
+        Lex is the order of ``itertools.combinations(range(n), k)``.
+    start, stop : int, optional
+        The ranks to produce; `stop` defaults to C(n, k).
+    out : numpy.ndarray, optional
+        A writable C-contiguous uint16 array of shape (stop - start, k) to
+        write into; it is returned.
+    workers : int, optional
+        Threads for large slices, as in SciPy: None (the default) or -1 for
+        every usable core. The rows do not depend on it.
+
+    Returns
+    -------
+    numpy.ndarray of uint16
+        Shape (stop - start, k), every row smallest vertex first. k > n
+        gives shape (0, k).
+
+    Raises
+    ------
+    OverflowError
+        If C(n, k) is 2^64 or more.
+    ValueError
+        For negative or non-integer arguments (TypeError for non-integers),
+        start > stop, stop > C(n, k), n above 65536, an unknown order.
+    MemoryError
+        If the result is larger than the memory available, before anything
+        is allocated.
+
+    See Also
+    --------
+    iter_combinations : the same rows in chunks of bounded size.
+    unrank : combinations of arbitrary ranks.
+
+    Examples
+    --------
+    >>> from combinatorial import combinations
+    >>> combinations(4, 2)
+    array([[0, 1],
+           [0, 2],
+           [0, 3],
+           [1, 2],
+           [1, 3],
+           [2, 3]], dtype=uint16)
+    >>> combinations(4, 2, order="colex", start=2, stop=5)
+    array([[1, 2],
+           [0, 3],
+           [1, 3]], dtype=uint16)
+    """
+    order = check_order(order)
+    n, k, start, stop = _rank_range(n, k, start, stop)
+    rows = stop - start
+    threads = resolve_workers(workers)
+    if out is None:
+        check_memory(rows * k * 2, f"{rows:,} rows of {k} vertices")
+        out = np.empty((rows, k), dtype=UINT16)
+    else:
+        out = check_out(out, (rows, k))
+    if rows and k:
+        _core.combinations(n, k, order, start, stop, out, threads)
+    return out
+
+
+class CombinationChunks:
+    """The rows of `combinations` in consecutive chunks; its length is the number of chunks."""
+
+    def __init__(self, n: int, k: int, order: str, start: int, stop: int, chunk_rows: int, workers: int) -> None:
+        self.n, self.k, self.order = n, k, order
+        self.start, self.stop, self.chunk_rows, self.workers = start, stop, chunk_rows, workers
+
+    def __len__(self) -> int:
+        return -(-(self.stop - self.start) // self.chunk_rows)
+
+    def __iter__(self) -> Iterator[NDArray[np.uint16]]:
+        for first in range(self.start, self.stop, self.chunk_rows):
+            last = min(first + self.chunk_rows, self.stop)
+            yield combinations(self.n, self.k, order=self.order, start=first, stop=last, workers=self.workers)
+
+    def __repr__(self) -> str:
+        return (f"iter_combinations({self.n}, {self.k}, order={self.order!r}, start={self.start}, "
+                f"stop={self.stop}, chunk_rows={self.chunk_rows}): {len(self)} chunks")
+
+
+def iter_combinations(
+    n: int,
+    k: int,
+    *,
+    order: str = "lex",
+    start: int = 0,
+    stop: int | None = None,
+    chunk_rows: int = 1 << 20,
+    workers: int | None = None,
+) -> CombinationChunks:
+    """The rows of `combinations` as consecutive chunks of at most `chunk_rows` rows.
+
+    Each chunk is a fresh (rows, k) uint16 array that the caller may keep;
+    memory stays at about one chunk whatever C(n, k) is. The object returned
+    knows its number of chunks, so progress bars such as ``tqdm`` show it.
+
+    Parameters
+    ----------
+    n, k, order, start, stop, workers
+        As in `combinations`.
+    chunk_rows : int, optional
+        The most rows per chunk, at least 1.
+
+    Returns
+    -------
+    CombinationChunks
+        An iterable of arrays with ``len()``, the number of chunks.
+
+    Examples
+    --------
+    >>> from combinatorial import iter_combinations
+    >>> chunks = iter_combinations(5, 3, chunk_rows=4)
+    >>> len(chunks)
+    3
+    >>> [chunk.shape for chunk in chunks]
+    [(4, 3), (4, 3), (2, 3)]
+    """
+    order = check_order(order)
+    n, k, start, stop = _rank_range(n, k, start, stop)
+    chunk_rows = check_integer(chunk_rows, "chunk_rows")
+    if chunk_rows == 0:
+        raise ValueError("chunk_rows must be at least 1")
+    return CombinationChunks(n, k, order, start, stop, chunk_rows, resolve_workers(workers))
+
+
+def _seed(rng: Any) -> int:
+    """A 64-bit seed drawn from ``rng``, a Generator or anything default_rng takes."""
+    generator = rng if isinstance(rng, np.random.Generator) else np.random.default_rng(rng)
+    return int(generator.integers(0, 2**64, dtype=np.uint64))
+
+
+def sample(
+    n: int,
+    k: int,
+    size: int,
+    *,
+    rng: Any = None,
+    replace: bool = False,
+    workers: int | None = None,
+) -> NDArray[np.uint16]:
+    """Uniformly random k-subsets of {0, ..., n - 1}.
+
+    Works whatever C(n, k) is, 2^64 and far beyond included: where it fits
+    64 bits, distinct uniform ranks are drawn and unranked; beyond, rows are
+    drawn directly (Floyd's algorithm) and repeats are redrawn.
+
+    Parameters
+    ----------
+    n, k : int
+        The vertex count (at most 65536) and the size of each subset.
+    size : int
+        How many subsets to draw.
+    rng : numpy.random.Generator or seed, optional
+        A Generator, or anything ``numpy.random.default_rng`` accepts; one
+        64-bit value is drawn from it. The same seed gives the same rows.
+    replace : bool, optional
+        If False (the default), the rows are distinct.
+    workers : int, optional
+        Threads, as in SciPy: None (the default) or -1 for every usable
+        core. The rows do not depend on it.
+
+    Returns
+    -------
+    numpy.ndarray of uint16
+        Shape (size, k), every row smallest vertex first, the rows in random
+        order, so that any prefix of a sample is itself a uniform sample.
+
+    Raises
+    ------
+    ValueError
+        If ``replace`` is False and `size` is more than C(n, k); for negative
+        arguments, k > n, n above 65536.
+    MemoryError
+        If the result is larger than the memory available, before anything
+        is allocated.
+
+    Examples
+    --------
+    >>> from combinatorial import sample
+    >>> rows = sample(100, 20, 3, rng=42)   # C(100, 20) is about 5.4e20
+    >>> rows.shape, rows.dtype
+    ((3, 20), dtype('uint16'))
+    >>> bool((sample(100, 20, 3, rng=42) == rows).all())
+    True
+    >>> sorted(map(tuple, sample(4, 2, 6, rng=1).tolist()))
+    [(0, 1), (0, 2), (0, 3), (1, 2), (1, 3), (2, 3)]
+    """
+    n = check_n(n)
+    k = check_integer(k, "k")
+    size = check_integer(size, "size")
+    if k > n:
+        raise ValueError(f"k = {k} is larger than n = {n}")
+    if type(replace) is not bool:
+        replace = check_flag(replace, "replace")
+    count = math.comb(n, k)
+    if not replace and size > count:
+        raise ValueError(f"a sample of {size} distinct combinations is more than the C({n}, {k}) = {count} there are")
+    threads = resolve_workers(workers)
+    check_memory(size * k * 2, f"{size:,} rows of {k} vertices")
+    out = np.empty((size, k), dtype=UINT16)
+    _core.sample(n, k, size, _seed(rng), replace, out, threads)
+    return out

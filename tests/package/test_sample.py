@@ -1,0 +1,47 @@
+"""sample: valid, distinct, reproducible and uniform rows, whatever C(n, k) is."""
+import math
+
+import numpy as np
+import pytest
+
+import combinatorial as c
+
+
+@pytest.mark.parametrize("n, k, size", [(6, 3, 20), (1000, 5, 200_000), (100, 20, 100_000), (65536, 1000, 50),
+                                        (10, 0, 1), (10, 10, 1), (30, 1, 30)])
+def test_rows_are_sorted_valid_distinct_and_reproducible(n, k, size):
+    rows = c.sample(n, k, size, rng=7)
+    assert rows.shape == (size, k) and rows.dtype == np.uint16
+    assert (np.diff(rows.astype(np.int64), axis=1) > 0).all() and (rows < n).all()
+    assert len(np.unique(rows, axis=0)) == size
+    assert (c.sample(n, k, size, rng=np.random.default_rng(7), workers=1) == rows).all()
+    assert not (size > 5 and (c.sample(n, k, size, rng=8) == rows).all())
+
+
+def test_with_replacement_draws_beyond_the_count():
+    rows = c.sample(5, 2, 1000, rng=1, replace=True)
+    assert len(np.unique(rows, axis=0)) == 10
+    big = c.sample(100, 20, 70_000, rng=2, replace=True)
+    assert (c.sample(100, 20, 70_000, rng=2, replace=True, workers=1) == big).all()
+
+
+def test_prefixes_and_full_draws_are_uniform():
+    # Chi-square over the C(6, 3) = 20 subsets, for single draws and for the
+    # first row of samples of five; fixed seeds keep it deterministic.
+    rng = np.random.default_rng(2024)
+    firsts = np.array([c.rank(c.sample(6, 3, 5, rng=rng)[:1], 6)[0] for _ in range(4000)])
+    counts = np.bincount(firsts, minlength=20)
+    chi2 = ((counts - 200.0) ** 2 / 200.0).sum()
+    assert chi2 < 43.8  # the 0.999 quantile of chi-square with 19 degrees of freedom
+    everything = c.sample(6, 3, 20, rng=3)
+    assert sorted(map(tuple, everything.tolist())) == sorted(map(tuple, c.combinations(6, 3).tolist()))
+
+
+def test_refusals():
+    with pytest.raises(ValueError, match=r"more than the C\(6, 3\) = 20"):
+        c.sample(6, 3, 21)
+    for args, error in (((5, 6, 1), ValueError), ((-5, 2, 1), ValueError), ((5, 2, -1), ValueError),
+                        ((70000, 2, 1), ValueError), ((5, 2, 1.5), TypeError)):
+        with pytest.raises(error):
+            c.sample(*args)
+    assert math.comb(100, 20) > 2**64 and c.sample(100, 20, 0).shape == (0, 20)
