@@ -1,6 +1,7 @@
 # make test: set up .venv with CPython 3.12, build, install the package's
 #            wheel into it, then run the kernel tests and the Python tests,
-#            normally and under ASan + UBSan, and the package's tests on 3.13.
+#            normally and under ASan + UBSan, the thread tests under
+#            ThreadSanitizer, and the package's tests on 3.13.
 # make demo: the same set-up, then the benchmarks.
 SHELL := /bin/bash
 .SHELLFLAGS := -eu -o pipefail -c
@@ -25,9 +26,9 @@ ASAN_ENV   = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-
 # Installs the package from this tree with the build tools already in the venv.
 PIP_INSTALL = -m pip install --quiet --no-deps --no-build-isolation --force-reinstall .
 
-.PHONY: test demo build build-asan install test-release test-asan test-313 gtest venv venv-313 clean
+.PHONY: test demo build build-asan build-tsan install test-release test-asan test-tsan test-313 gtest venv venv-313 clean
 
-test: test-release test-asan test-313
+test: test-release test-asan test-tsan test-313
 
 demo: install
 	PYTHONPATH=build/release $(PY) benchmarks/compare.py $(DEMO_ARGS)
@@ -68,6 +69,11 @@ build-asan: venv gtest
 	@mkdir -p build
 	flock build/.lock bash -c 'cmake -S . -B build/asan $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="$(SANITIZE)" >/dev/null && cmake --build build/asan'
 
+# Only the thread tests of the kernels and the core's caches, under ThreadSanitizer.
+build-tsan: venv gtest
+	@mkdir -p build
+	flock build/.lock bash -c 'cmake -S . -B build/tsan $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="-fsanitize=thread" >/dev/null && cmake --build build/tsan --target thread_tests'
+
 # The wheel, built and installed into the venv as a user would have it.
 install: build
 	@mkdir -p build
@@ -88,6 +94,9 @@ test-release: build install
 test-asan: build-asan
 	ctest --test-dir build/asan --output-on-failure --timeout 900
 	$(ASAN_ENV) COMBINATORIAL_SANITIZED=1 PYTHONPATH=build/asan $(PY) -m pytest -q
+
+test-tsan: build-tsan
+	build/tsan/tests/cpp/thread_tests
 
 # The package built for and tested on CPython 3.13.
 test-313: venv-313

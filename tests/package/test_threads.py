@@ -1,0 +1,76 @@
+"""Calls from many Python threads at once, and threaded calls in a forked child."""
+import math
+import multiprocessing
+import threading
+
+import numpy as np
+import pytest
+
+import combinatorial as c
+
+# Batches above the size at which _core splits work across threads.
+BIG = 300_000
+
+
+def mixed_calls():
+    """(name, call) pairs with different (n, k) and orders, each above the threshold."""
+    rng = np.random.default_rng(11)
+    calls = []
+    for n, k, order in ((200, 5, "lex"), (60, 12, "colex"), (1000, 3, "colex"), (40, 6, "lex"), (65535, 2, "lex")):
+        ranks = rng.integers(0, math.comb(n, k), size=BIG, dtype=np.uint64)
+        rows = c.unrank(ranks, n, k, order=order, workers=1)
+        calls += [
+            (f"unrank {n} {k} {order}", lambda w, r=ranks, n=n, k=k, o=order: c.unrank(r, n, k, order=o, workers=w)),
+            (f"rank {n} {k} {order}", lambda w, x=rows[:, ::-1], n=n, o=order: c.rank(x, n, order=o, workers=w)),
+            (f"faces {n} {k} {order}", lambda w, r=ranks, n=n, k=k, o=order: c.faces(r, n, k, order=o, workers=w)),
+        ]
+    calls.append(("combinations", lambda w: c.combinations(30, 12, order="colex", start=10**6, stop=10**6 + BIG,
+                                                           workers=w)))
+    calls.append(("comb", lambda w: c.comb(np.arange(BIG) % 3000, np.arange(BIG) % 7, workers=w)))
+    calls.append(("sample", lambda w: c.sample(100, 20, BIG // 4, rng=5, workers=w)))
+    return calls
+
+
+def test_eight_threads_of_mixed_calls_match_single_threaded_results():
+    calls = mixed_calls()
+    expected = [call(1) for _, call in calls]
+    failures = []
+
+    def worker(offset):
+        for i in range(len(calls)):
+            name, call = calls[(i + offset) % len(calls)]
+            if not np.array_equal(call(None), expected[(i + offset) % len(calls)]):
+                failures.append(name)
+
+    threads = [threading.Thread(target=worker, args=(t * 3,)) for t in range(8)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert failures == []
+
+
+def _child(queue):
+    ranks = np.arange(0, math.comb(200, 5), 7, dtype=np.uint64)[:BIG]
+    rows = c.unrank(ranks, 200, 5, workers=2)
+    queue.put(bool((c.rank(rows, 200, workers=2) == ranks).all()))
+
+
+def test_a_forked_child_makes_threaded_calls_after_its_parent_did():
+    ranks = np.arange(BIG, dtype=np.uint64)
+    assert (c.rank(c.unrank(ranks, 200, 5, workers=2), 200, workers=2) == ranks).all()
+    context = multiprocessing.get_context("fork")
+    queue = context.Queue()
+    child = context.Process(target=_child, args=(queue,))
+    child.start()
+    child.join(timeout=120)
+    if child.is_alive():
+        child.kill()
+        pytest.fail("the forked child hung")
+    assert child.exitcode == 0 and queue.get(timeout=5) is True
+
+
+@pytest.mark.parametrize("workers", [1, 2, -1, 64, None])
+def test_results_do_not_depend_on_workers(workers):
+    for name, call in mixed_calls()[::4]:
+        assert np.array_equal(call(workers), call(1)), name
