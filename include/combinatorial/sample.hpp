@@ -297,9 +297,9 @@ class BlockFill {
 };
 
 // Distinct ranks by drawing and dropping repeats, in rounds (see the top of
-// the file). Round one draws in place and kept draws move down within their
-// block, never past an unread candidate. Allocates 2.3 to 4.5 bytes per
-// entry for the hash bit maps up front, and later lists of a round's size.
+// the file). Round one draws in place; what it keeps moves down within its
+// block. Allocates 2.3 to 4.5 bytes per entry for the hash bit maps, and
+// lists of the values that may repeat and of later rounds.
 inline void distinct_ranks_by_rejection(std::uint64_t seed, std::uint64_t count, std::size_t size,
                                         std::uint64_t* out) {
   const unsigned bits = hash_bits_for(size);
@@ -516,8 +516,8 @@ inline void sample_rows_with_replacement(std::uint64_t seed, std::int64_t n, std
 // for any C(n, k), 2^64 and beyond included: rows drawn with repeats dropped
 // (see the top of the file). Meant for size well below C = C(n, k): the
 // draws average C ln(C / (C - size)); where C < 2^64, sample_distinct_ranks
-// and unranking do the job without that cost. Allocates 10 to 13 bytes per
-// row up front, and later lists of a round's size; throws std::bad_alloc,
+// and unranking do the job without that cost. Allocates 10.5 to 13 bytes per
+// row, and later lists of a round's size; throws std::bad_alloc,
 // possibly after writing part of out. Preconditions: 0 <= k <= n <= 65536,
 // size <= C(n, k), out holds size * k values.
 inline void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_t k,
