@@ -27,6 +27,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "combinatorial/order.hpp"
+
 namespace combinatorial {
 
 namespace detail {
@@ -61,8 +63,9 @@ void colex_successor(T* c, std::int64_t n, std::int64_t k) noexcept {
   for (std::int64_t j = 0; j < i; ++j) c[j] = static_cast<T>(j);
 }
 
-template <bool Lex, typename T>
+template <Order O, typename T>
 void successor(T* c, std::int64_t n, std::int64_t k) noexcept {
+  constexpr bool Lex = O == Order::lex;
   if constexpr (Lex) {
     lex_successor(c, n, k);
   } else {
@@ -142,8 +145,9 @@ struct Table {
 // 8 W); the last of them, at lanes off_t.., holds the changing columns.
 // Tabled: t >= 2 columns come from a table; otherwise the one running column
 // counts up.
-template <bool Lex, std::int64_t W, bool Tabled>
+template <Order O, std::int64_t W, bool Tabled>
 class BlockRows {
+  static constexpr bool Lex = O == Order::lex;
  public:
   // Preconditions: first is a valid row (it is copied, so it may lie in the
   // output); Tabled: 2 <= t <= min(k, 8), m = n - k + t <= 64 and C(m, t)
@@ -225,12 +229,12 @@ class BlockRows {
     if constexpr (Tabled) {
       const std::int64_t top = Lex ? n_ : c_[t_];  // t < k, or no block would follow
       for (std::int64_t q = 0; q < t_; ++q) c_[col_ + q] = static_cast<std::uint16_t>(top - t_ + q);
-      successor<Lex>(c_, n_, k_);
+      successor<O>(c_, n_, k_);
       at_ = Lex ? total_ - table_.binom(n_ - 1 - c_[col_ - 1], t_) : 0;
       end_ = Lex ? total_ : table_.binom(c_[t_], t_);
     } else {
       c_[col_] = static_cast<std::uint16_t>(end_ - 1);
-      successor<Lex>(c_, n_, k_);
+      successor<O>(c_, n_, k_);
       at_ = c_[col_];
       end_ = Lex ? static_cast<std::uint64_t>(n_) : c_[1];
     }
@@ -251,9 +255,10 @@ class BlockRows {
 
 // For any k: each row is the previous one, copied, with its running column
 // one higher or, at the end of a block, the successor step applied.
-template <bool Lex>
+template <Order O>
 void write_rows_by_copy(const std::uint16_t* first, std::int64_t n, std::int64_t k,
                         std::size_t rows, std::uint16_t* out) noexcept {
+  constexpr bool Lex = O == Order::lex;
   const std::int64_t j = Lex ? k - 1 : 0;
   const auto width = static_cast<std::size_t>(k);
   std::memmove(out, first, width * sizeof(std::uint16_t));
@@ -263,7 +268,7 @@ void write_rows_by_copy(const std::uint16_t* first, std::int64_t n, std::int64_t
     if (o[j] + 1 < (Lex ? n : o[1])) {
       ++o[j];
     } else {
-      successor<Lex>(o, n, k);
+      successor<O>(o, n, k);
     }
   }
 }
@@ -284,10 +289,10 @@ inline std::int64_t table_columns(std::int64_t n, std::int64_t k, std::size_t ro
 // One writer in a frame of its own (a table takes 37 KiB of stack): every
 // row but the last few straight into out, those, whose stores would pass
 // its end, through a scratch buffer.
-template <bool Lex, std::int64_t W, bool Tabled>
+template <Order O, std::int64_t W, bool Tabled>
 [[gnu::noinline]] void write_blocks(const std::uint16_t* first, std::int64_t n, std::int64_t k,
                                     std::int64_t t, std::size_t rows, std::uint16_t* out) noexcept {
-  BlockRows<Lex, W, Tabled> writer(first, n, k, t);
+  BlockRows<O, W, Tabled> writer(first, n, k, t);
   const auto width = static_cast<std::size_t>(k);
   const std::size_t spill = k < 8 ? (7 + width) / width - 1 : 0;  // at most 3
   const std::size_t direct = rows > spill ? rows - spill : 0;
@@ -297,18 +302,18 @@ template <bool Lex, std::int64_t W, bool Tabled>
   std::memcpy(out + direct * width, scratch, (rows - direct) * width * sizeof(std::uint16_t));
 }
 
-template <bool Lex, std::int64_t W>
+template <Order O, std::int64_t W>
 void enumerate_in_registers(const std::uint16_t* first, std::int64_t n, std::int64_t k,
                             std::size_t rows, std::uint16_t* out) noexcept {
   const std::int64_t t = table_columns(n, k, rows);
   if (t >= 2) {
-    write_blocks<Lex, W, true>(first, n, k, t, rows, out);
+    write_blocks<O, W, true>(first, n, k, t, rows, out);
   } else {
-    write_blocks<Lex, W, false>(first, n, k, 1, rows, out);
+    write_blocks<O, W, false>(first, n, k, 1, rows, out);
   }
 }
 
-template <bool Lex>
+template <Order O>
 void enumerate(const std::uint16_t* first, std::int64_t n, std::int64_t k, std::size_t rows,
                std::uint16_t* out) noexcept {
   if (rows == 0 || k == 0) return;
@@ -319,11 +324,11 @@ void enumerate(const std::uint16_t* first, std::int64_t n, std::int64_t k, std::
     return;
   }
   switch ((k + 7) / 8) {
-    case 1: return enumerate_in_registers<Lex, 1>(first, n, k, rows, out);
-    case 2: return enumerate_in_registers<Lex, 2>(first, n, k, rows, out);
-    case 3: return enumerate_in_registers<Lex, 3>(first, n, k, rows, out);
-    case 4: return enumerate_in_registers<Lex, 4>(first, n, k, rows, out);
-    default: return write_rows_by_copy<Lex>(first, n, k, rows, out);
+    case 1: return enumerate_in_registers<O, 1>(first, n, k, rows, out);
+    case 2: return enumerate_in_registers<O, 2>(first, n, k, rows, out);
+    case 3: return enumerate_in_registers<O, 3>(first, n, k, rows, out);
+    case 4: return enumerate_in_registers<O, 4>(first, n, k, rows, out);
+    default: return write_rows_by_copy<O>(first, n, k, rows, out);
   }
 }
 
@@ -338,14 +343,14 @@ void enumerate(const std::uint16_t* first, std::int64_t n, std::int64_t k, std::
 // overlap it otherwise.
 inline void enumerate_lex(const std::uint16_t* first, std::int64_t n, std::int64_t k,
                           std::size_t rows, std::uint16_t* out) noexcept {
-  detail::enumerate<true>(first, n, k, rows, out);
+  detail::enumerate<Order::lex>(first, n, k, rows, out);
 }
 
 // The same in colex order, rows still smallest vertex first. Does not
 // allocate. Preconditions as for enumerate_lex, with the colex rank.
 inline void enumerate_colex(const std::uint16_t* first, std::int64_t n, std::int64_t k,
                             std::size_t rows, std::uint16_t* out) noexcept {
-  detail::enumerate<false>(first, n, k, rows, out);
+  detail::enumerate<Order::colex>(first, n, k, rows, out);
 }
 
 }  // namespace combinatorial
