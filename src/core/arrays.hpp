@@ -93,6 +93,15 @@ py::array readable(const py::array& array, const char* name, const char* expecte
   return py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(array);
 }
 
+// Refuses an out array that does not hold exactly `rows` combinations of k.
+inline void check_out_size(const py::array& out, std::uint64_t rows, std::uint64_t k) {
+  std::uint64_t needed = 0;
+  if (__builtin_mul_overflow(rows, k, &needed) || static_cast<std::uint64_t>(out.size()) != needed) {
+    throw std::invalid_argument("out holds " + to_string(out.size()) + " elements, but " + to_string(rows) +
+                                " combinations of " + to_string(k) + " vertices are to be written");
+  }
+}
+
 // Whether two arrays share any byte of memory.
 inline bool overlap(const py::array& a, const py::array& b) {
   const auto a0 = reinterpret_cast<std::uintptr_t>(a.data()), b0 = reinterpret_cast<std::uintptr_t>(b.data());

@@ -34,11 +34,7 @@ inline void combinations(std::uint64_t n, std::uint64_t k, const std::string& or
                                 to_string(n) + ", " + to_string(k) + ") = " + to_string(count) + ")");
   }
   const std::uint64_t rows = stop - start;
-  std::size_t needed = 0;
-  if (__builtin_mul_overflow(rows, k, &needed) || static_cast<std::size_t>(out.size()) != needed) {
-    throw std::invalid_argument("out holds " + to_string(out.size()) + " elements, but " + to_string(rows) +
-                                " combinations of " + to_string(k) + " vertices are to be written");
-  }
+  check_out_size(out, rows, k);
   if (rows == 0 || k == 0) return;
   const py::gil_scoped_release unlocked;
   const auto nn = static_cast<std::int64_t>(n), kk = static_cast<std::int64_t>(k);

@@ -95,11 +95,7 @@ inline void unrank(const py::array& ranks_arg, std::uint64_t n, std::uint64_t k,
   check_vertex_count(n);
   if (k > n) throw std::invalid_argument("k = " + to_string(k) + " is larger than n = " + to_string(n));
   const auto size = static_cast<std::size_t>(ranks.size());
-  std::size_t needed = 0;
-  if (__builtin_mul_overflow(size, k, &needed) || static_cast<std::size_t>(out.size()) != needed) {
-    throw std::invalid_argument("out holds " + to_string(out.size()) + " elements, but " + to_string(size) +
-                                " combinations of " + to_string(k) + " vertices are to be written");
-  }
+  check_out_size(out, size, k);
   // Ranks that out overlaps would be overwritten before they are read.
   if (overlap(out, ranks)) ranks = py::array::ensure(ranks.attr("copy")());
   const std::vector<py::ssize_t> shape = shape_of(ranks);

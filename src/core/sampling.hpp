@@ -35,11 +35,7 @@ inline void sample(std::uint64_t n, std::uint64_t k, std::uint64_t size, std::ui
     throw std::invalid_argument("a sample of " + to_string(size) + " distinct combinations is more than the C(" +
                                 to_string(n) + ", " + to_string(k) + ") = " + to_string(count) + " there are");
   }
-  std::size_t needed = 0;
-  if (__builtin_mul_overflow(size, k, &needed) || static_cast<std::size_t>(out.size()) != needed) {
-    throw std::invalid_argument("out holds " + to_string(out.size()) + " elements, but " + to_string(size) +
-                                " combinations of " + to_string(k) + " vertices are to be written");
-  }
+  check_out_size(out, size, k);
   if (size == 0 || k == 0) return;
   const py::gil_scoped_release unlocked;
   const auto nn = static_cast<std::int64_t>(n), kk = static_cast<std::int64_t>(k);
