@@ -26,7 +26,7 @@ ASAN_ENV   = LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-
 # Installs the package from this tree with the build tools already in the venv.
 PIP_INSTALL = -m pip install --quiet --no-deps --no-build-isolation --force-reinstall .
 
-.PHONY: test demo build build-asan build-tsan install test-release test-asan test-tsan test-313 gtest venv venv-313 clean
+.PHONY: test demo dask-example build build-asan build-tsan install test-release test-asan test-tsan test-313 gtest venv venv-313 clean
 
 test: test-release test-asan test-tsan test-313
 
@@ -34,6 +34,10 @@ demo: install
 	PYTHONPATH=build/release $(PY) benchmarks/compare.py $(DEMO_ARGS)
 	PYTHONPATH=build/release $(PY) benchmarks/memory_bounds.py
 	$(PY) benchmarks/package.py $(DEMO_ARGS)
+
+# The Dask example: all C(50, 7) rows counted on a local cluster, against one process.
+dask-example: install
+	$(PY) examples/dask_enumerate.py
 
 venv: $(STAMP)
 $(STAMP): pyproject.toml Makefile

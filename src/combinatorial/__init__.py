@@ -16,6 +16,8 @@ sample
 faces, cofaces
     Ranks of the (k - 1)-subsets inside and the (k + 1)-subsets around
     k-subsets given by rank: simplices of a complex.
+combinatorial.dask
+    The same over Dask arrays, past one machine; import it explicitly.
 """
 
 from __future__ import annotations

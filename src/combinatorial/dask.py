@@ -1,0 +1,768 @@
+"""The package's functions over Dask arrays, for work past one machine.
+
+Every function returns a lazy ``dask.array.Array`` whose blocks are computed
+by the in-memory function of the same name, one thread per block (dask runs
+the blocks in parallel). Argument errors are raised on the client when the
+array is built; errors about values inside the data are raised when it is
+computed, with the same type and message as in memory, the index of the
+offending element counted in the whole array.
+
+combinations
+    All k-combinations, or a slice of them, each block built from its rank range.
+sample
+    A uniform random sample, reproducible from a seed.
+comb, rank, unrank, faces, cofaces
+    As in `combinatorial`, block by block.
+
+Import it explicitly, ``import combinatorial.dask``; it needs the extra
+``combinatorial[dask]``.
+"""
+
+from __future__ import annotations
+
+import math
+import re
+from typing import Any
+
+import numpy as np
+from numpy.typing import ArrayLike, NDArray
+
+try:
+    import dask
+    import dask.array
+    from dask.array import Array
+except ModuleNotFoundError as error:  # only a missing dask, not a broken one
+    if error.name is None or error.name.split(".")[0] != "dask":
+        raise
+    raise ImportError(
+        "combinatorial.dask needs dask: install the extra with pip install 'combinatorial[dask]'"
+    ) from error
+
+from ._binomial import _exact
+from ._binomial import comb as _comb
+from ._enumeration import _rank_range
+from ._enumeration import combinations as _combinations
+from ._enumeration import sample as _sample
+from ._ranking import rank as _rank
+from ._ranking import unrank as _unrank
+from ._simplices import cofaces as _cofaces
+from ._simplices import faces as _faces
+from ._validation import UINT16, UINT64, check_flag, check_integer, check_n, check_order, resolve_workers
+
+# dask.array is only partly typed: its functions are called untyped.
+da: Any = dask.array
+
+__all__ = ["cofaces", "comb", "combinations", "faces", "rank", "sample", "unrank"]
+
+# Rows per block by default: 2 MB of uint16 per vertex, small enough for any
+# worker, large enough that a block's work dwarfs its scheduling.
+DEFAULT_ROWS = 1 << 20
+
+# A graph of more blocks than this takes longer to build and schedule than
+# the work is worth; asking for it is almost certainly a mistake.
+MAX_BLOCKS = 1 << 22
+
+BlockInfo = dict[Any, dict[str, Any]]
+
+
+# --- Errors named in the whole array -------------------------------------
+
+# How the in-memory functions name an element: "at index 5", "at index (1, 2)", "row 3 of combs".
+_INDEX = re.compile(r"\b(at index|row) (\d+|\((?:\d+, )*\d+,?\))")
+
+
+def _starts(block_info: BlockInfo | None, key: int | None) -> tuple[int, ...]:
+    """Where the block of argument `key` (None: the output) begins in its whole array."""
+    if block_info is None or key not in block_info:
+        return ()
+    return tuple(int(first) for first, _ in block_info[key]["array-location"])
+
+
+def _located(error: Exception, starts: tuple[int, ...]) -> Exception:
+    """`error` with the index it names moved from the block to the whole array."""
+    message = str(error)
+    found = _INDEX.search(message)
+    if found is None or not any(starts):
+        return error
+    local = [int(i) for i in re.findall(r"\d+", found.group(2))]
+    if len(local) != len(starts):
+        return error
+    index = [i + s for i, s in zip(local, starts)]
+    text = str(index[0]) if len(index) == 1 else "(" + ", ".join(map(str, index)) + ")"
+    moved = type(error)(message[: found.start(2)] + text + message[found.end(2) :])
+    return moved
+
+
+# --- Chunks ----------------------------------------------------------------
+
+
+def _row_count(chunks: object, name: str = "chunks") -> int:
+    """A positive count of rows per block."""
+    rows = check_integer(chunks, name)
+    if rows == 0:
+        raise ValueError(f"{name} must be at least 1 row")
+    return rows
+
+
+def _check_blocks(rows: int, per_block: int) -> None:
+    blocks = -(-rows // per_block)
+    if blocks > MAX_BLOCKS:
+        raise ValueError(
+            f"{rows:,} rows in blocks of {per_block:,} make {blocks:,} blocks, more than "
+            f"{MAX_BLOCKS:,}: ask for larger chunks or fewer rows"
+        )
+
+
+def _row_chunks(chunks: Any, rows: int, k: int) -> tuple[int, ...]:
+    """The row chunks of a (rows, k) uint16 array from a row count or dask-style `chunks`."""
+    spec = chunks
+    if isinstance(spec, dict):  # by axis, as dask takes it; a missing axis is one chunk
+        spec = (spec.get(0, spec.get(-2, -1)), spec.get(1, spec.get(-1, -1)))
+    if not isinstance(spec, (list, tuple)) or len(spec) == 1:
+        spec = (spec[0] if isinstance(spec, (list, tuple)) else spec, -1)
+    if len(spec) != 2:
+        raise ValueError(f"chunks must be for the rows, or for both axes, not {len(spec)} axes")
+    per_block, last = spec
+    if isinstance(per_block, (bool, np.bool_)):
+        raise TypeError("chunks must be a row count or dask-style chunks, not a bool")
+    if isinstance(per_block, str) and per_block == "auto":  # sized here, to count blocks before dask does
+        per_block = max(1, dask.utils.parse_bytes(dask.config.get("array.chunk-size")) // max(1, 2 * k))
+    if isinstance(per_block, (int, np.integer)) and per_block != -1:
+        per_block = _row_count(per_block)
+        _check_blocks(rows, per_block)
+    normal = da.core.normalize_chunks((per_block, last), shape=(rows, k), dtype=UINT16)
+    if normal[1] != (k,):
+        raise ValueError(f"the last axis, the {k} vertices of each row, must be one chunk, not {normal[1]}")
+    if sum(normal[0]) != rows:  # dask takes explicit chunks as given
+        raise ValueError(f"chunks of {sum(normal[0]):,} rows in all, for {rows:,} rows")
+    return tuple(int(c) for c in normal[0])
+
+
+def _one_chunk_last(array: Array) -> Array:
+    """`array` with its last axis, the vertices of each row, in one chunk."""
+    if len(array.chunks[-1]) > 1:
+        whole: Array = da.rechunk(array, {array.ndim - 1: -1})
+        return whole
+    return array
+
+
+def _map_blocks(function: Any, *args: Any, **options: Any) -> Array:
+    result: Array = da.map_blocks(function, *args, **options)
+    return result
+
+
+def _meta(dtype: np.dtype[Any], ndim: int) -> NDArray[Any]:
+    return np.empty((0,) * ndim, dtype=dtype)
+
+
+# --- Block by block ----------------------------------------------------------
+
+
+def _comb_block(n: NDArray[Any], k: NDArray[Any], workers: int | None, block_info: BlockInfo | None = None) -> NDArray[np.uint64]:
+    try:
+        return np.asarray(_comb(n, k, workers=workers))
+    except (ValueError, OverflowError) as error:
+        # Negative values are named in their own array, overflows in the broadcast one.
+        key = 0 if str(error).startswith("n has") else 1 if str(error).startswith("k has") else None
+        raise _located(error, _starts(block_info, key)) from None
+
+
+def comb(n: ArrayLike | Any, k: ArrayLike | Any, *, workers: int | None = 1) -> Array:
+    """C(n, k) over Dask arrays, broadcast like a ufunc.
+
+    Parameters
+    ----------
+    n, k : dask.array.Array or array_like of int
+        Non-negative integers; arrays that are not Dask arrays are wrapped.
+    workers : int, optional
+        Threads per block, as in `combinatorial.comb`; 1 by default, as dask
+        already runs blocks in parallel.
+
+    Returns
+    -------
+    dask.array.Array of uint64
+        The broadcast shape and chunks, also for two scalars (0-d).
+
+    Raises
+    ------
+    TypeError
+        On the client, for arrays of non-integers.
+    OverflowError, ValueError
+        When computed, as `combinatorial.comb`, the index counted in the whole array.
+
+    Examples
+    --------
+    >>> import dask.array as da
+    >>> import combinatorial.dask as cd
+    >>> cd.comb(da.arange(6, chunks=4), 2).compute()
+    array([ 0,  0,  1,  3,  6, 10], dtype=uint64)
+    """
+    n_array, k_array = da.asarray(n), da.asarray(k)
+    probe = _comb(np.zeros(0, n_array.dtype), np.zeros(0, k_array.dtype), workers=workers)
+    ndim = max(n_array.ndim, k_array.ndim)
+    return _map_blocks(_comb_block, n_array, k_array, workers, dtype=probe.dtype, meta=_meta(probe.dtype, ndim))
+
+
+def _rank_block(
+    combs: NDArray[Any], n: int, order: str, assume_sorted: bool, workers: int | None, block_info: BlockInfo | None = None
+) -> NDArray[Any]:
+    try:
+        return _rank(combs, n, order=order, assume_sorted=assume_sorted, workers=workers)[..., np.newaxis]
+    except ValueError as error:
+        raise _located(error, _starts(block_info, 0)[:-1]) from None
+
+
+def rank(
+    combs: ArrayLike | Any, n: int, *, order: str = "lex", assume_sorted: bool = False, workers: int | None = 1
+) -> Array:
+    """Ranks of k-combinations held in a Dask array, as `combinatorial.rank`.
+
+    Parameters
+    ----------
+    combs : dask.array.Array or array_like of int, shape (..., k)
+        One combination per row of the last axis, which is rechunked to one
+        chunk if it is split.
+    n : int
+        Number of elements to choose from.
+    order, assume_sorted
+        As in `combinatorial.rank`.
+    workers : int, optional
+        Threads per block; 1 by default, as dask already runs blocks in parallel.
+
+    Returns
+    -------
+    dask.array.Array, shape (...)
+        The chunks of `combs` without the last axis; int64, or uint64 when
+        C(n, k) > 2^63.
+
+    Raises
+    ------
+    OverflowError, TypeError, ValueError
+        On the client, for C(n, k) of 2^64 or more, bad arguments or a
+        non-integer dtype; when computed, for a bad row, named by its index in
+        the whole array (the first bad row of a block, from whichever block
+        fails first).
+
+    Examples
+    --------
+    >>> import combinatorial.dask as cd
+    >>> cd.rank(cd.combinations(5, 3, chunks=4), 5).compute()
+    array([0, 1, 2, 3, 4, 5, 6, 7, 8, 9])
+    """
+    array = da.asarray(combs)
+    if array.ndim == 0:
+        raise ValueError("combs must have at least one axis, the last holding each combination")
+    probe = _rank(np.zeros((0, array.shape[-1]), array.dtype), n, order=order, assume_sorted=assume_sorted, workers=workers)
+    array = _one_chunk_last(array)
+    # The last axis is kept with length 1 and indexed away, a view: dropping
+    # it in map_blocks would copy every block of combs first.
+    ranks = _map_blocks(
+        _rank_block, array, n, order, assume_sorted, workers,
+        chunks=array.chunks[:-1] + ((1,),), dtype=probe.dtype, meta=_meta(probe.dtype, array.ndim),
+    )
+    result: Array = ranks[..., 0]
+    return result
+
+
+def _unrank_block(
+    ranks: NDArray[Any], n: int, k: int, order: str, workers: int | None, block_info: BlockInfo | None = None
+) -> NDArray[np.uint16]:
+    try:
+        return _unrank(ranks, n, k, order=order, workers=workers)
+    except ValueError as error:
+        raise _located(error, _starts(block_info, 0)) from None
+
+
+def unrank(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", workers: int | None = 1) -> Array:
+    """The k-combinations with the ranks held in a Dask array, as `combinatorial.unrank`.
+
+    Parameters
+    ----------
+    ranks : dask.array.Array or array_like of int
+        Ranks in [0, C(n, k)), any shape.
+    n, k, order
+        As in `combinatorial.unrank`.
+    workers : int, optional
+        Threads per block; 1 by default, as dask already runs blocks in parallel.
+
+    Returns
+    -------
+    dask.array.Array of uint16, shape ``ranks.shape + (k,)``
+        The chunks of `ranks` and one chunk of k vertices.
+
+    Raises
+    ------
+    OverflowError, TypeError, ValueError
+        On the client, for bad arguments; when computed, for a rank outside
+        [0, C(n, k)), named by its index in the whole array.
+
+    Examples
+    --------
+    >>> import dask.array as da
+    >>> import combinatorial.dask as cd
+    >>> rows = cd.unrank(da.arange(10, chunks=4), 5, 3, order="colex")
+    >>> rows.chunks
+    ((4, 4, 2), (3,))
+    >>> rows[3:5].compute()
+    array([[1, 2, 3],
+           [0, 1, 4]], dtype=uint16)
+    """
+    array = da.asarray(ranks)
+    _unrank(np.zeros(0, array.dtype), n, k, order=order, workers=workers)
+    return _map_blocks(
+        _unrank_block, array, n, k, order, workers,
+        new_axis=array.ndim, chunks=array.chunks + ((k,),), dtype=UINT16, meta=_meta(UINT16, array.ndim + 1),
+    )
+
+
+def _faces_block(
+    ranks: NDArray[Any], n: int, k: int, order: str, workers: int | None, up: bool, block_info: BlockInfo | None = None
+) -> NDArray[Any]:
+    try:
+        return (_cofaces if up else _faces)(ranks, n, k, order=order, workers=workers)
+    except ValueError as error:
+        raise _located(error, _starts(block_info, 0)) from None
+
+
+def _neighbours(ranks: ArrayLike | Any, n: int, k: int, order: str, workers: int | None, up: bool) -> Array:
+    array = da.asarray(ranks)
+    probe = (_cofaces if up else _faces)(np.zeros(0, array.dtype), n, k, order=order, workers=workers)
+    width = probe.shape[-1]
+    return _map_blocks(
+        _faces_block, array, n, k, order, workers, up,
+        new_axis=array.ndim, chunks=array.chunks + ((width,),), dtype=probe.dtype,
+        meta=_meta(probe.dtype, array.ndim + 1),
+    )
+
+
+def faces(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", workers: int | None = 1) -> Array:
+    """Ranks of the faces of k-subsets given by ranks in a Dask array, as `combinatorial.faces`.
+
+    Parameters
+    ----------
+    ranks : dask.array.Array or array_like of int
+        Ranks of k-subsets, any shape.
+    n, k, order
+        As in `combinatorial.faces`.
+    workers : int, optional
+        Threads per block; 1 by default, as dask already runs blocks in parallel.
+
+    Returns
+    -------
+    dask.array.Array, shape ``ranks.shape + (k,)``
+        The chunks of `ranks` and one chunk of k faces; int64, or uint64
+        when C(n, k - 1) > 2^63.
+
+    Raises
+    ------
+    OverflowError, TypeError, ValueError
+        On the client, for bad arguments; when computed, for a rank outside
+        [0, C(n, k)), named by its index in the whole array.
+
+    Examples
+    --------
+    >>> import dask.array as da
+    >>> import combinatorial.dask as cd
+    >>> cd.faces(da.from_array([0, 9], chunks=1), 5, 3).compute()
+    array([[4, 1, 0],
+           [9, 8, 7]])
+    """
+    return _neighbours(ranks, n, k, order, workers, up=False)
+
+
+def cofaces(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", workers: int | None = 1) -> Array:
+    """Ranks of the cofaces of k-subsets given by ranks in a Dask array, as `combinatorial.cofaces`.
+
+    Parameters
+    ----------
+    ranks, n, k, order, workers
+        As in `faces`.
+
+    Returns
+    -------
+    dask.array.Array, shape ``ranks.shape + (n - k,)``
+        The chunks of `ranks` and one chunk of n - k cofaces; int64, or
+        uint64 when C(n, k + 1) > 2^63.
+
+    Raises
+    ------
+    OverflowError, TypeError, ValueError
+        As `faces`.
+
+    Examples
+    --------
+    >>> import dask.array as da
+    >>> import combinatorial.dask as cd
+    >>> cd.cofaces(da.from_array([0, 9], chunks=1), 5, 2).compute()
+    array([[0, 1, 2],
+           [5, 8, 9]])
+    """
+    return _neighbours(ranks, n, k, order, workers, up=True)
+
+
+# --- Enumeration ---------------------------------------------------------------
+
+
+def _combinations_block(n: int, k: int, order: str, start: int, block_info: BlockInfo | None = None) -> NDArray[np.uint16]:
+    assert block_info is not None
+    first, last = block_info[None]["array-location"][0]
+    return _combinations(n, k, order=order, start=start + first, stop=start + last, workers=1)
+
+
+def combinations(
+    n: int, k: int, *, order: str = "lex", start: int = 0, stop: int | None = None, chunks: Any = DEFAULT_ROWS
+) -> Array:
+    """The k-combinations with ranks in [start, stop) as a lazy Dask array.
+
+    Each block is built where it is computed, from its own range of ranks:
+    the graph holds one small task per block and no data.
+
+    Parameters
+    ----------
+    n, k, order, start, stop
+        As in `combinatorial.combinations`.
+    chunks : int, tuple or "auto", optional
+        Rows per block (2^20 by default), or dask-style chunks for the row
+        axis or for both axes; the last axis is always one chunk.
+
+    Returns
+    -------
+    dask.array.Array of uint16, shape (stop - start, k)
+
+    Raises
+    ------
+    OverflowError
+        If C(n, k) is 2^64 or more.
+    ValueError
+        As `combinatorial.combinations`, for chunks that split the last axis,
+        and for more than 2^22 blocks.
+
+    Examples
+    --------
+    >>> import combinatorial.dask as cd
+    >>> rows = cd.combinations(5, 3, start=2, chunks=3)
+    >>> rows.chunks
+    ((3, 3, 2), (3,))
+    >>> rows[:4].compute()
+    array([[0, 1, 4],
+           [0, 2, 3],
+           [0, 2, 4],
+           [0, 3, 4]], dtype=uint16)
+    """
+    order = check_order(order)
+    n, k, start, stop = _rank_range(n, k, start, stop)
+    row_chunks = _row_chunks(chunks, stop - start, k)
+    return _map_blocks(
+        _combinations_block, n, k, order, start, chunks=(row_chunks, (k,)), dtype=UINT16, meta=_meta(UINT16, 2)
+    )
+
+
+# --- Sampling ----------------------------------------------------------------------
+#
+# Without repeats, the ranks [0, N) are cut into one contiguous stratum per
+# block, and block b draws c_b distinct ranks uniformly inside stratum b.
+# A uniform s-subset of [0, N) meets the strata in counts that follow the
+# multivariate hypergeometric law, and given those counts its parts in the
+# strata are independent uniform subsets of them. So drawing the counts from
+# that law on the client, then each part on its own worker, gives exactly a
+# uniform s-subset. The counts come from binary splits: the draws landing in
+# the left half of a range of strata follow the univariate hypergeometric law,
+# and given them each half is split the same way.
+
+
+def _round_up(p: int, q: int) -> float:
+    """The smallest float of at least p / q, for p / q < 2^1023."""
+    value = p / q  # correctly rounded
+    a, b = value.as_integer_ratio()
+    return math.nextafter(value, math.inf) if a * q < p * b else value
+
+
+def _product(values: list[int]) -> int:
+    """Product by pairs, so that the big multiplications are balanced."""
+    while len(values) > 1:
+        values = [math.prod(values[i : i + 2]) for i in range(0, len(values), 2)]
+    return values[0] if values else 1
+
+
+# Bound on the error of one term of a log-ratio sum: the four logarithms of
+# floats below 2^64, each within a few ulps of at most 44.4, and three
+# roundings of sums below 90 stay under 1e-13.
+SLACK_PER_TERM = 1e-12
+
+
+class _Hypergeometric:
+    """The law of the good items among `draws` taken without replacement from good + bad.
+
+    Draws are exact, by rejection from a hat over f(x) / f(m), m the mode: 1
+    on [m - t, m + t], and past each end a geometric tail whose ratio is that
+    of f at the end. The law is log-concave (f(x + 1) / f(x) falls as x
+    grows), so the ratios further out are smaller and the hat lies above f.
+    The test u * hat(x) <= f(x) / f(m) is made on logarithms summed in floats
+    with a proven error bound, and in exact integer arithmetic when the two
+    sides are closer than that bound. Work per draw grows with the standard
+    deviation only, so populations up to 2^64 cost what small ones do.
+    """
+
+    def __init__(self, good: int, bad: int, draws: int) -> None:
+        self.good, self.bad, self.draws = good, bad, draws
+        self.low, self.high = max(0, draws - bad), min(draws, good)
+        total = good + bad
+        self.mode = (draws + 1) * (good + 1) // (total + 2)
+        self.tails: list[tuple[int, int, float, float, float]] = []  # (end, step, height there, ratio, mass)
+        self.left = self.right = self.mode
+        if self.low == self.high:
+            return
+        sd = math.sqrt(draws * good / total * (bad / total) * ((total - draws) / (total - 1)))
+        # t near 1.1 sd makes the hat smallest for a bell; f falls by at least a
+        # factor 1 - 1/(2 sd) per step there, so its ratio rounds to below 1.
+        reach = max(1, int(1.1 * sd))
+        self.left, self.right = max(self.low, self.mode - reach), min(self.high, self.mode + reach)
+        if self.right < self.high:
+            value, slack = self.log_f(self.right)
+            height, ratio = math.exp(value + slack + 1e-15), _round_up(self.above(self.right), self.below(self.right))
+            self.tails.append((self.right, 1, height, ratio, height * ratio / (1.0 - ratio)))
+        if self.left > self.low:
+            value, slack = self.log_f(self.left)
+            height, ratio = math.exp(value + slack + 1e-15), _round_up(self.below(self.left - 1), self.above(self.left - 1))
+            self.tails.append((self.left, -1, height, ratio, height * ratio / (1.0 - ratio)))
+
+    def above(self, y: int) -> int:
+        """With `below`: f(y + 1) / f(y) = above(y) / below(y)."""
+        return (self.good - y) * (self.draws - y)
+
+    def below(self, y: int) -> int:
+        return (y + 1) * (self.bad - self.draws + y + 1)
+
+    def log_f(self, x: int) -> tuple[float, float]:
+        """log f(x) / f(mode), and a bound on its error."""
+        a, b = min(x, self.mode), max(x, self.mode)
+        if a == b:
+            return 0.0, 0.0
+        i = np.arange(b - a, dtype=np.float64)  # offsets from exact Python ints keep relative precision
+        terms = (np.log(float(self.good - a) - i) + np.log(float(self.draws - a) - i)) - (
+            np.log(float(a + 1) + i) + np.log(float(self.bad - self.draws + a + 1) + i)
+        )
+        # Pairwise summation errs by at most (log2(count) + 2) ulps of the sum of magnitudes.
+        value, magnitude = float(terms.sum()), float(np.abs(terms).sum())
+        slack = SLACK_PER_TERM * (b - a) + 1e-15 * (math.log2(b - a) + 2) * magnitude
+        return (value if x > self.mode else -value), slack
+
+    def exact_f(self, x: int) -> tuple[int, int]:
+        """f(x) / f(mode) as a fraction."""
+        a, b = min(x, self.mode), max(x, self.mode)
+        up, down = _product([self.above(y) for y in range(a, b)]), _product([self.below(y) for y in range(a, b)])
+        return (up, down) if x >= self.mode else (down, up)
+
+    def hat(self, x: int) -> tuple[float, float, int]:
+        """The hat at x as height * ratio^steps."""
+        for end, step, height, ratio, _ in self.tails:
+            if (x - end) * step > 0:
+                return height, ratio, (x - end) * step
+        return 1.0, 1.0, 0
+
+    def draw(self, rng: np.random.Generator, *, exact: bool = False) -> int:
+        """One draw; `exact` makes every test in integers, to test that path."""
+        if self.low == self.high:
+            return self.low
+        middle = self.right - self.left + 1
+        mass = middle + sum(tail[4] for tail in self.tails)
+        while True:
+            pick = rng.random() * mass
+            if pick < middle:
+                x = self.left + int(rng.integers(middle))
+            else:
+                end, step, _, ratio, tail_mass = self.tails[0]
+                if pick - middle >= tail_mass and len(self.tails) > 1:
+                    end, step, _, ratio, _ = self.tails[1]
+                x = end + step * int(rng.geometric(1.0 - ratio))  # P(j steps) is proportional to ratio^j
+                if not self.low <= x <= self.high:
+                    continue
+            u = rng.random()
+            if u == 0.0:
+                return x
+            height, ratio, steps = self.hat(x)
+            log_hat = math.log(height) + steps * math.log(ratio)
+            value, slack = self.log_f(x)
+            lhs = math.log(u) + log_hat
+            slack = math.inf if exact else slack + 1e-15 * (abs(lhs) + abs(log_hat)) + 1e-300
+            if lhs < value - slack:
+                return x
+            if lhs > value + slack:
+                continue
+            # Too close for floats: u * height * ratio^steps <= p / q, in integers.
+            (un, ud), (hn, hd), (rn, rd) = u.as_integer_ratio(), height.as_integer_ratio(), ratio.as_integer_ratio()
+            p, q = self.exact_f(x)
+            if un * hn * rn**steps * q <= p * ud * hd * rd**steps:
+                return x
+
+
+def _bound(total: int, size: int, per_block: int, block: int) -> int:
+    """Where stratum `block` begins: each has about total * per_block / size ranks."""
+    return total * min(block * per_block, size) // size
+
+
+def _stratum_counts(rng: np.random.Generator, bounds: list[int], draws: int) -> list[int]:
+    """How many of `draws` distinct uniform ranks fall in each stratum, exactly."""
+    counts = [0] * (len(bounds) - 1)
+    pending = [(0, len(counts), draws)]
+    while pending:
+        first, last, count = pending.pop()
+        if last - first == 1 or count == 0:
+            counts[first] = count
+            continue
+        middle = (first + last) // 2
+        left = _Hypergeometric(bounds[middle] - bounds[first], bounds[last] - bounds[middle], count).draw(rng)
+        pending += [(first, middle, left), (middle, last, count - left)]
+    return counts
+
+
+def _distinct(rng: np.random.Generator, population: int, count: int) -> NDArray[np.uint64]:
+    """`count` distinct uniform values below `population` (< 2^64), in random order."""
+    if count == 0:
+        return np.empty(0, UINT64)
+    if population <= 4 * count:  # dense: a partial shuffle costs less than redrawing repeats
+        return rng.choice(population, count, replace=False).astype(UINT64)
+    # Draw, drop repeats, draw what is missing. Every step treats all values
+    # alike, so the set reached is a uniform count-subset.
+    values = np.unique(rng.integers(0, population, size=count, dtype=UINT64))
+    while values.size < count:
+        values = np.union1d(values, rng.integers(0, population, size=count - values.size, dtype=UINT64))
+    rng.shuffle(values)
+    return values
+
+
+Seed = tuple[Any, tuple[int, ...], int]
+
+
+def _seed(rng: object) -> Seed:
+    """The root SeedSequence of a sample as (entropy, spawn key of its next child, pool size), which pickle small."""
+    if isinstance(rng, np.random.BitGenerator):
+        rng = np.random.Generator(rng)
+    if isinstance(rng, np.random.Generator):
+        rng = rng.integers(0, 2**64, size=4, dtype=np.uint64).tolist()  # advances it, as drawing does
+    if isinstance(rng, (bool, np.bool_)):
+        raise TypeError("rng must be None, a seed, a SeedSequence or a Generator, not a bool")
+    try:
+        sequence = rng if isinstance(rng, np.random.SeedSequence) else np.random.SeedSequence(rng)  # type: ignore[arg-type]
+    except TypeError:
+        raise TypeError(
+            f"rng must be None, a seed, a SeedSequence or a Generator, not {type(rng).__name__}"
+        ) from None
+    return sequence.entropy, tuple(sequence.spawn_key) + (sequence.n_children_spawned,), sequence.pool_size
+
+
+def _generator(seed: Seed, index: int) -> np.random.Generator:
+    """Child `index` of the root seed, as SeedSequence.spawn would make it, without changing the root."""
+    entropy, key, pool_size = seed
+    child = np.random.SeedSequence(entropy, spawn_key=key[:-1] + (key[-1] + index,), pool_size=pool_size)
+    return np.random.default_rng(child)
+
+
+def _sample_block(
+    n: int, k: int, total: int, size: int, per_block: int, seed: Seed, block_info: BlockInfo | None = None
+) -> NDArray[np.uint16]:
+    assert block_info is not None
+    block = int(block_info[None]["chunk-location"][0])
+    first, last = block_info[None]["array-location"][0]
+    low, high = _bound(total, size, per_block, block), _bound(total, size, per_block, block + 1)
+    ranks = _distinct(_generator(seed, block + 1), high - low, last - first)
+    return _unrank(ranks + np.uint64(low), n, k, workers=1)
+
+
+def _sample_repeats_block(n: int, k: int, seed: Seed, block_info: BlockInfo | None = None) -> NDArray[np.uint16]:
+    assert block_info is not None
+    block = int(block_info[None]["chunk-location"][0])
+    first, last = block_info[None]["array-location"][0]
+    return _sample(n, k, last - first, rng=_generator(seed, block + 1), replace=True, workers=1)
+
+
+def sample(
+    n: int, k: int, size: int, *, rng: Any = None, replace: bool = False, chunks: int = DEFAULT_ROWS
+) -> Array:
+    """A lazy uniform random sample of k-combinations of {0, ..., n - 1}.
+
+    Parameters
+    ----------
+    n, k : int
+        The vertex count (at most 65536) and the size of each combination.
+    size : int
+        Rows of the sample.
+    rng : None, int, sequence of int, numpy.random.SeedSequence or numpy.random.Generator, optional
+        The seed. The same seed and chunks give the same sample wherever the
+        blocks run; None takes fresh entropy; a Generator is advanced.
+    replace : bool, optional
+        Whether rows may repeat (each row then independent and uniform).
+    chunks : int, optional
+        Rows per block, 2^20 by default. Without repeats, it is the mean
+        number: the block sizes are drawn with the sample.
+
+    Returns
+    -------
+    dask.array.Array of uint16, shape (size, k)
+        Rows smallest vertex first. Without repeats block b holds the sampled
+        ranks of the b-th slice of [0, C(n, k)) in random order, so blocks
+        come in order of rank: the whole array is a uniform sample, but a
+        slice of its rows is not; ask for the size wanted instead.
+
+    Raises
+    ------
+    ValueError
+        Without repeats, if size > C(n, k) or C(n, k) is 2^64 or more; if
+        k > n; for more than 2^22 blocks.
+    TypeError
+        For an `rng` of another kind.
+
+    Notes
+    -----
+    Without repeats, the ranks are cut into one slice per block, about
+    C(n, k) * chunks / size ranks each. How many sampled ranks fall in each
+    slice follows the multivariate hypergeometric law; the client draws these
+    counts exactly, by splitting the slices in halves and drawing the
+    univariate hypergeometric count of each left half, with an exact rejection
+    sampler that works for populations up to 2^64. Given the counts, each
+    block draws its own count of distinct ranks uniformly in its slice, from
+    its own child of the seed (``SeedSequence.spawn``), and unranks them. The
+    slices are disjoint, so no row repeats across blocks, and the result is
+    exactly a uniform sample of `size` distinct combinations.
+
+    Examples
+    --------
+    >>> import combinatorial.dask as cd
+    >>> rows = cd.sample(10, 3, 6, rng=7, chunks=3)
+    >>> rows.shape
+    (6, 3)
+    >>> (rows.compute() == cd.sample(10, 3, 6, rng=7, chunks=3).compute()).all()
+    np.True_
+    >>> cd.sample(70, 35, 4, replace=True, chunks=3).chunks
+    ((3, 1), (35,))
+    """
+    n = check_n(n)
+    k = check_integer(k, "k")
+    size = check_integer(size, "size")
+    replace = check_flag(replace, "replace")
+    per_block = _row_count(chunks)
+    _check_blocks(size, per_block)
+    seed = _seed(rng)
+    if k > n:
+        raise ValueError(f"k = {k} is larger than n = {n}")
+    meta = _meta(UINT16, 2)
+    if size == 0:
+        empty: Array = da.zeros((0, k), dtype=UINT16, chunks=(1, -1))
+        return empty
+    if replace:
+        row_chunks = da.core.normalize_chunks((per_block, -1), shape=(size, k))
+        return _map_blocks(_sample_repeats_block, n, k, seed, chunks=row_chunks, dtype=UINT16, meta=meta)
+    total = _exact(n, k)
+    if total is None:
+        raise ValueError(
+            f"C({n}, {k}) is 2^64 or more: without repeats the sample is drawn by rank, which must fit 64 "
+            "bits; use replace=True, or combinatorial.sample in memory"
+        )
+    if size > total:
+        raise ValueError(f"a sample of {size} distinct combinations is more than the C({n}, {k}) = {total} there are")
+    blocks = -(-size // per_block)
+    bounds = [_bound(total, size, per_block, b) for b in range(blocks + 1)]
+    counts = _stratum_counts(_generator(seed, 0), bounds, size)
+    return _map_blocks(
+        _sample_block, n, k, total, size, per_block, seed, chunks=(tuple(counts), (k,)), dtype=UINT16, meta=meta
+    )
