@@ -47,7 +47,7 @@ from ._ranking import rank as _rank
 from ._ranking import unrank as _unrank
 from ._simplices import cofaces as _cofaces
 from ._simplices import faces as _faces
-from ._validation import UINT16, UINT64, check_flag, check_integer, check_n, check_order, resolve_workers
+from ._validation import UINT16, UINT64, check_flag, check_integer, check_n, check_order
 
 # dask.array is only partly typed: its functions are called untyped.
 da: Any = dask.array
@@ -115,14 +115,14 @@ def _check_blocks(rows: int, per_block: int) -> None:
 
 def _row_chunks(chunks: Any, rows: int, k: int) -> tuple[int, ...]:
     """The row chunks of a (rows, k) uint16 array from a row count or dask-style `chunks`."""
-    spec = chunks
-    if isinstance(spec, dict):  # by axis, as dask takes it; a missing axis is one chunk
-        spec = (spec.get(0, spec.get(-2, -1)), spec.get(1, spec.get(-1, -1)))
-    if not isinstance(spec, (list, tuple)) or len(spec) == 1:
-        spec = (spec[0] if isinstance(spec, (list, tuple)) else spec, -1)
-    if len(spec) != 2:
-        raise ValueError(f"chunks must be for the rows, or for both axes, not {len(spec)} axes")
-    per_block, last = spec
+    asked = chunks
+    if isinstance(asked, dict):  # by axis, as dask takes it; a missing axis is one chunk
+        asked = (asked.get(0, asked.get(-2, -1)), asked.get(1, asked.get(-1, -1)))
+    if not isinstance(asked, (list, tuple)) or len(asked) == 1:
+        asked = (asked[0] if isinstance(asked, (list, tuple)) else asked, -1)
+    if len(asked) != 2:
+        raise ValueError(f"chunks must be for the rows, or for both axes, not {len(asked)} axes")
+    per_block, last = asked
     if isinstance(per_block, (bool, np.bool_)):
         raise TypeError("chunks must be a row count or dask-style chunks, not a bool")
     if isinstance(per_block, str) and per_block == "auto":  # sized here, to count blocks before dask does
