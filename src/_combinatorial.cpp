@@ -84,23 +84,12 @@ template <typename Rank>
                               ") = " + to_string(count));
 }
 
-// Refuses the first rank outside [0, count). One branch-free pass over the
-// ranks, in a form that vectorises; the offender is looked for only once a
-// bad rank is known to exist.
+// Refuses the first rank outside [0, count).
 template <typename Rank>
 void check_ranks(const Rank* ranks, std::size_t size, std::uint64_t n, std::uint64_t k,
                  std::uint64_t count) {
-  std::uint64_t bad = 0;
-  for (std::size_t i = 0; i < size; ++i) {
-    bad |= static_cast<std::uint64_t>(ranks[i]) >= count ? ~std::uint64_t{0} : 0;
-    if constexpr (std::is_signed_v<Rank>) bad |= ranks[i] < 0 ? ~std::uint64_t{0} : 0;
-  }
-  if (!bad) return;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (ranks[i] < 0 || static_cast<std::uint64_t>(ranks[i]) >= count) {
-      throw_bad_rank(ranks[i], i, n, k, count);
-    }
-  }
+  const std::size_t bad = combinatorial::first_rank_outside(ranks, 0, size, count);
+  if (bad != size) throw_bad_rank(ranks[bad], bad, n, k, count);
 }
 
 // items * per_item, or a ValueError when the product does not fit.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "combinatorial/binomial.hpp"
 #include "combinatorial/complement.hpp"
@@ -37,6 +38,24 @@ constexpr std::int64_t unrank_table_k(std::int64_t n, std::int64_t k) noexcept {
 // Whether a batch of `size` ranks of (n, k) takes the bucket index.
 constexpr bool unrank_wants_index(std::int64_t n, std::int64_t k, std::size_t size) noexcept {
   return k >= 3 && !unranks_complement(n, k) && size >= index_threshold;
+}
+
+// The first index in [begin, end) whose rank lies outside [0, count), or end.
+// Signed ranks are refused when negative, whatever count is. One
+// branch-free pass, in a form that vectorises; the offender is looked for
+// only once one is known to exist. Does not allocate.
+template <typename Rank>
+std::size_t first_rank_outside(const Rank* ranks, std::size_t begin, std::size_t end, std::uint64_t count) noexcept {
+  std::uint64_t bad = 0;
+  for (std::size_t i = begin; i < end; ++i) {
+    bad |= static_cast<std::uint64_t>(ranks[i]) >= count ? ~std::uint64_t{0} : 0;
+    if constexpr (std::is_signed_v<Rank>) bad |= ranks[i] < 0 ? ~std::uint64_t{0} : 0;
+  }
+  if (!bad) return end;
+  for (std::size_t i = begin; i < end; ++i) {
+    if (ranks[i] < 0 || static_cast<std::uint64_t>(ranks[i]) >= count) return i;
+  }
+  return end;
 }
 
 // Writes the k vertices of the k-subset with the given rank, k > n - k, as

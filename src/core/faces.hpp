@@ -98,7 +98,7 @@ py::array neighbours(const py::array& ranks_arg, std::uint64_t n, std::uint64_t 
     const py::gil_scoped_release unlocked;
     const auto check = [&](const auto* values) {
       const std::size_t bad = first_offender(size, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
-        return first_bad_rank(values, begin, end, count);
+        return combinatorial::first_rank_outside(values, begin, end, count);
       });
       if (bad != size) throw_bad_rank(values[bad], bad, rank_shape, n, k, count);
     };

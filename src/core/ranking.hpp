@@ -29,20 +29,6 @@ namespace core {
 inline constexpr std::size_t unrank_grain = std::size_t{1} << 15;
 inline constexpr std::size_t rank_grain = std::size_t{1} << 15;
 
-// The first index in [begin, end) whose rank is outside [0, count), or end.
-// One branch-free pass that vectorises; the offender is looked for only once
-// one is known to exist.
-template <typename Rank>
-std::size_t first_bad_rank(const Rank* ranks, std::size_t begin, std::size_t end, std::uint64_t count) noexcept {
-  std::uint64_t bad = 0;
-  for (std::size_t i = begin; i < end; ++i) bad |= static_cast<std::uint64_t>(ranks[i]) >= count ? 1 : 0;
-  if (!bad) return end;
-  for (std::size_t i = begin; i < end; ++i) {
-    if (static_cast<std::uint64_t>(ranks[i]) >= count) return i;
-  }
-  return end;
-}
-
 // The ValueError for a rank outside [0, count), named with its index.
 template <typename Rank>
 [[noreturn]] void throw_bad_rank(Rank rank, std::size_t index, const std::vector<py::ssize_t>& shape,
@@ -58,7 +44,7 @@ void unrank_checked(const Rank* ranks, const std::vector<py::ssize_t>& shape, st
                     std::uint64_t k, combinatorial::Order order, std::uint16_t* out, int workers) {
   const std::uint64_t count = combination_count(n, k);
   const std::size_t bad = first_offender(size, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
-    return first_bad_rank(ranks, begin, end, count);
+    return combinatorial::first_rank_outside(ranks, begin, end, count);
   });
   if (bad != size) throw_bad_rank(ranks[bad], bad, shape, n, k, count);
   if (size == 0 || k == 0) return;

@@ -215,3 +215,13 @@ def test_unknown_order_names_both(order):
     for call in (lambda: c.rank([[0, 1]], 4, order=order), lambda: c.unrank([0], 4, 2, order=order)):
         with pytest.raises(ValueError, match='"lex" or "colex"'):
             call()
+
+
+def test_negative_ranks_are_refused_even_where_c_n_k_exceeds_2_to_63():
+    # C(67, 33) > 2^63: a negative int64 read as unsigned would fall below it.
+    ranks = np.array([0, -5 * 10**18], np.int64)
+    out = np.full((2, 33), 7, np.uint16)
+    for call in (lambda: c.unrank(ranks, 67, 33, out=out), lambda: c.faces(ranks, 67, 33)):
+        with pytest.raises(ValueError, match=r"rank -5000000000000000000 at index 1 is negative"):
+            call()
+    assert (out == 7).all()
