@@ -8,11 +8,12 @@ pass over the data anyway.
 from __future__ import annotations
 
 import operator
-import os
 from typing import Any
 
 import numpy as np
 from numpy.typing import NDArray
+
+from . import _core
 
 # Vertices are stored as uint16, so they lie in [0, 65536).
 MAX_N = 65536
@@ -61,11 +62,8 @@ def check_n(n: object) -> int:
 
 
 def usable_cores() -> int:
-    """The cores this process may run on, which can be fewer than the machine has."""
-    try:
-        return len(os.sched_getaffinity(0))
-    except (AttributeError, OSError):  # no affinity on this platform
-        return os.cpu_count() or 1
+    """The cores this process may run on (its affinity mask), as _core counts them."""
+    return _core.usable_cores()
 
 
 def resolve_workers(workers: object) -> int:
