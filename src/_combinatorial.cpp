@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "combinatorial/binomial.hpp"
@@ -344,8 +345,9 @@ SignedResult rank_combs_sorted(VertexArray combs_arg, std::uint64_t n, bool cole
   }
   using combinatorial::RankSource;
   const combinatorial::Order order = colex ? combinatorial::Order::colex : combinatorial::Order::lex;
-  const RankSource source = combinatorial::rank_source(order, n, k);
-  const std::int64_t table_n = combinatorial::rank_table_n(order, n);
+  const auto [source, table_n] = combinatorial::with_order(order, [&](auto o) {
+    return std::pair{combinatorial::rank_source<o.value>(n, k), combinatorial::rank_table_n<o.value>(n)};
+  });
   const auto kk = static_cast<std::int64_t>(k);
   const std::uint64_t window_base = n - (combinatorial::lex_window_width - 1);
   static LexWindow window;

@@ -65,7 +65,7 @@ void colex_successor(T* c, std::int64_t n, std::int64_t k) noexcept {
 
 template <Order O, typename T>
 void successor(T* c, std::int64_t n, std::int64_t k) noexcept {
-  constexpr bool Lex = O == Order::lex;
+  constexpr bool Lex = is_lex<O>();
   if constexpr (Lex) {
     lex_successor(c, n, k);
   } else {
@@ -147,7 +147,7 @@ struct Table {
 // counts up.
 template <Order O, std::int64_t W, bool Tabled>
 class BlockRows {
-  static constexpr bool Lex = O == Order::lex;
+  static constexpr bool Lex = is_lex<O>();
  public:
   // Preconditions: first is a valid row (it is copied, so it may lie in the
   // output); Tabled: 2 <= t <= min(k, 8), m = n - k + t <= 64 and C(m, t)
@@ -258,7 +258,7 @@ class BlockRows {
 template <Order O>
 void write_rows_by_copy(const std::uint16_t* first, std::int64_t n, std::int64_t k,
                         std::size_t rows, std::uint16_t* out) noexcept {
-  constexpr bool Lex = O == Order::lex;
+  constexpr bool Lex = is_lex<O>();
   const std::int64_t j = Lex ? k - 1 : 0;
   const auto width = static_cast<std::size_t>(k);
   std::memmove(out, first, width * sizeof(std::uint16_t));
@@ -333,6 +333,15 @@ void enumerate(const std::uint16_t* first, std::int64_t n, std::int64_t k, std::
 }
 
 }  // namespace detail
+
+// Writes `rows` consecutive combinations in order O, k vertices each,
+// smallest first, starting with `first` itself: as enumerate_lex below for
+// lex, with the colex rank for colex.
+template <Order O>
+void enumerate_rows(const std::uint16_t* first, std::int64_t n, std::int64_t k, std::size_t rows,
+                    std::uint16_t* out) noexcept {
+  detail::enumerate<O>(first, n, k, rows, out);
+}
 
 // Writes `rows` consecutive combinations in lex order, k vertices each,
 // smallest first, starting with `first` itself, and nothing outside

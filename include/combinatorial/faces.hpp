@@ -37,7 +37,7 @@ template <Order O, typename Coefficients>
 void face_ranks(const std::uint16_t* rows, std::size_t count, std::size_t k, std::uint64_t n,
                 Coefficients coef, std::uint64_t* out) noexcept {
   if (k == 0) return;
-  constexpr bool colex = O == Order::colex;
+  constexpr bool colex = !is_lex<O>();
   const auto kk = static_cast<std::int64_t>(k);
   const auto top = static_cast<std::int64_t>(n) - 1;
   // Face of c_j: vertices before j keep position i (colex weight i + 1, lex
@@ -78,7 +78,7 @@ template <Order O, typename Coefficients>
 void coface_ranks(const std::uint16_t* rows, std::size_t count, std::size_t k, std::uint64_t n,
                   Coefficients coef, std::uint64_t* out) noexcept {
   if (k >= n) return;
-  constexpr bool colex = O == Order::colex;
+  constexpr bool colex = !is_lex<O>();
   const auto kk = static_cast<std::int64_t>(k);
   const auto nn = static_cast<std::int64_t>(n);
   const auto top = nn - 1;

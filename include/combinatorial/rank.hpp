@@ -12,6 +12,7 @@
 #include "combinatorial/binomial.hpp"
 #include "combinatorial/cpu.hpp"
 #include "combinatorial/order.hpp"
+#include "combinatorial/types.hpp"
 
 namespace combinatorial {
 
@@ -108,7 +109,7 @@ template <Order O, RowLayout Layout, std::size_t K, typename Coefficients>
                                                   std::size_t k, std::uint64_t n, std::int64_t* out,
                                                   Coefficients coef) noexcept {
   static_assert(K <= 64, "compile-time sizes are for short rows");
-  constexpr bool Colex = O == Order::colex;
+  constexpr bool Colex = !is_lex<O>();
   constexpr bool largest_first = Layout == RowLayout::largest_first;
   if constexpr (K != 0) k = K;
   if (k == 0) {
@@ -212,18 +213,20 @@ inline constexpr std::size_t lex_window_width = 65537;
 
 // The columns 0..table_n a table for ranking must hold: colex reads up to the
 // largest vertex, below 65536; lex up to n. Does not allocate.
-constexpr std::int64_t rank_table_n(Order order, std::uint64_t n) noexcept {
-  return static_cast<std::int64_t>(order == Order::colex ? std::min<std::uint64_t>(n, 65536) : n);
+template <Order O>
+constexpr std::int64_t rank_table_n(std::uint64_t n) noexcept {
+  return static_cast<std::int64_t>(is_lex<O>() ? n : std::min<std::uint64_t>(n, max_vertex_count));
 }
 
 // The source ranking (n, k) in `order` takes. Precondition: n < 2^63.
-constexpr RankSource rank_source(Order order, std::uint64_t n, std::size_t k) noexcept {
+template <Order O>
+constexpr RankSource rank_source(std::uint64_t n, std::size_t k) noexcept {
   if (k <= 2) return RankSource::none;
-  if (order == Order::lex && n > 65536) {
+  if (is_lex<O>() && n > max_vertex_count) {
     return lex_window_width * (k + 1) <= static_cast<std::size_t>(max_table_cells) ? RankSource::window
                                                                                     : RankSource::computed;
   }
-  return table_cells_needed(rank_table_n(order, n), static_cast<std::int64_t>(k)) >= 0 ? RankSource::table
+  return table_cells_needed(rank_table_n<O>(n), static_cast<std::int64_t>(k)) >= 0 ? RankSource::table
                                                                                        : RankSource::computed;
 }
 

@@ -84,13 +84,13 @@ template <Order O, RowLayout Layout, Lookup L>
 void unrank_plain(const TableView& table, const std::uint64_t* first, const std::uint64_t* last, std::int64_t n,
                   std::int64_t k, std::uint16_t* out) {
   constexpr bool checked = L == Lookup::checked;
-  if constexpr (O == Order::colex) {
+  if constexpr (!is_lex<O>()) {
     unrank_colex<checked, false, false, 0>(table, first, last, n, k, out);
   } else {
     unrank_lex<checked>(table, first, last, static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(k), out);
   }
   // Colex finds vertices largest first, lex smallest first.
-  constexpr bool natural = (Layout == RowLayout::largest_first) == (O == Order::colex);
+  constexpr bool natural = (Layout == RowLayout::largest_first) == !is_lex<O>();
   if constexpr (!natural) {
     const auto width = static_cast<std::size_t>(k);
     for (std::uint16_t* row = out; row != out + (last - first) * k; row += width) std::reverse(row, row + width);

@@ -182,7 +182,7 @@ template <Order O, RowLayout Layout, std::size_t K, typename RankIt, typename Ou
 [[gnu::always_inline]] inline void unrank_colex_indexed_body(const TableView& table, RankIt first, RankIt last,
                                                              std::int64_t n, std::int64_t k,
                                                              const ColexBucketIndex& index, OutIt out) {
-  constexpr bool Lex = O == Order::lex;
+  constexpr bool Lex = is_lex<O>();
   static_assert(sizeof(*first) == 8, "ranks are 64-bit");
   static_assert(K == 0 || (K >= 2 && K <= max_index_size), "k fits the index");
   constexpr bool short_rows = K != 0 && K <= 6;  // measured: unrolled positions pay off there

@@ -31,7 +31,7 @@ template <Order O, RowLayout Layout>
   const std::uint64_t count = nn * (nn - 1) / 2;
   for (; first != last; ++first, out += 2) {
     const std::uint64_t r = *first;
-    if constexpr (O == Order::lex) {
+    if constexpr (is_lex<O>()) {
       const auto x = static_cast<double>(static_cast<std::int64_t>(8 * (count - r) - 7));
       const auto f = static_cast<std::uint64_t>(static_cast<std::int64_t>(std::sqrt(x) * 0.5 - 0.5));
       const std::uint64_t a = nn - 2 - f;

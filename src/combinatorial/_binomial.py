@@ -1,75 +1,21 @@
-"""Binomial coefficients, exact in 64 bits."""
+"""Binomial coefficients, exact in 64 bits, broadcast without copies."""
 
 from __future__ import annotations
 
-import math
 from typing import Any, overload
 
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 from . import _core
-from ._validation import INT64, UINT64, format_index, integer_array, resolve_workers
+from ._convert import integer_array, is_integer_scalar
 
 __all__ = ["comb"]
 
-_LIMIT = 2**64
 
-
-def _exact(n: int, k: int) -> int | None:
-    """C(n, k) for non-negative Python ints, or None when it is 2^64 or more.
-
-    C(n, j) grows with j up to n / 2, so with j = min(k, n - k): j > 64 means
-    n >= 130 and C(n, j) >= C(130, 65) > 2^64; and for n >= 2^64 only j <= 1
-    can fit (C(n, 2) > 2^64 already). So math.comb only ever multiplies
-    at most 64 factors.
-    """
-    if k > n:
-        return 0
-    j = min(k, n - k)
-    if j > 64 or (j > 1 and n >= _LIMIT):
-        return None
-    value = math.comb(n, j)
-    return value if value < _LIMIT else None
-
-
-def _overflow(n: int, k: int, where: str = "") -> OverflowError:
-    return OverflowError(f"C({n}, {k}){where} is 2^64 or more and does not fit 64 bits")
-
-
-def _check_signs(array: NDArray[Any], name: str) -> None:
-    """Refuses a negative element of a signed or object array, naming the first one."""
-    if array.dtype.kind in "iO" and array.size and array.min() < 0:
-        flat = int(np.argmax(array.reshape(-1) < 0))
-        value = int(array.reshape(-1)[flat])
-        raise ValueError(f"{name} has {value}{format_index(flat, array.shape)}, which is negative")
-
-
-def _as_uint64(array: NDArray[Any], shape: tuple[int, ...]) -> NDArray[np.uint64]:
-    """``array`` broadcast to ``shape`` as C-contiguous uint64, copied only when it must be."""
-    flags = array.flags
-    if array.shape == shape and flags.c_contiguous and flags.aligned:
-        if array.dtype == UINT64:
-            return array
-        if array.dtype == INT64:
-            return array.view(UINT64)  # no negatives left: the same values
-    result = np.empty(shape, dtype=UINT64)
-    np.copyto(result, array, casting="unsafe")
-    return result
-
-
-def _comb_objects(n: NDArray[Any], k: NDArray[Any], shape: tuple[int, ...]) -> NDArray[np.uint64]:
-    """Element by element, for arrays holding integers beyond 64 bits."""
-    n_all = np.broadcast_to(n, shape).reshape(-1)
-    k_all = np.broadcast_to(k, shape).reshape(-1)
-    result = np.empty(n_all.size, dtype=UINT64)
-    for i in range(n_all.size):
-        ni, ki = int(n_all[i]), int(k_all[i])
-        value = _exact(ni, ki)
-        if value is None:
-            raise _overflow(ni, ki, format_index(i, shape))
-        result[i] = value
-    return result.reshape(shape)
+def _operand(value: object, name: str) -> object:
+    """An integer as it is, anything else as an integer ndarray (object for Python ints beyond 64 bits)."""
+    return value if is_integer_scalar(value) else integer_array(value, name)
 
 
 @overload
@@ -130,28 +76,6 @@ def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> int | NDA
         ...
     OverflowError: C(68, 34) is 2^64 or more and does not fit 64 bits
     """
-    if (
-        isinstance(n, (int, np.integer))
-        and isinstance(k, (int, np.integer))
-        and not isinstance(n, bool)
-        and not isinstance(k, bool)
-    ):
-        ni, ki = int(n), int(k)
-        if ni < 0 or ki < 0:
-            name, negative = ("n", ni) if ni < 0 else ("k", ki)
-            raise ValueError(f"{name} = {negative} is negative")
-        value = _exact(ni, ki)
-        if value is None:
-            raise _overflow(ni, ki)
-        return value
-    n_array = integer_array(n, "n")
-    k_array = integer_array(k, "k")
-    shape = n_array.shape
-    if k_array.shape != shape:
-        shape = np.broadcast(n_array, k_array).shape
-    _check_signs(n_array, "n")
-    _check_signs(k_array, "k")
-    if n_array.dtype.kind == "O" or k_array.dtype.kind == "O":
-        return _comb_objects(n_array, k_array, shape)
-    threads = resolve_workers(workers)
-    return _core.comb(_as_uint64(n_array, shape), _as_uint64(k_array, shape), threads)
+    if type(n) is int and type(k) is int:
+        return _core.comb(n, k, workers, ())
+    return _core.comb(_operand(n, "n"), _operand(k, "k"), workers, ())

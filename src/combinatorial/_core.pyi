@@ -1,36 +1,40 @@
-# The compiled core. It takes its arrays as they are, C-contiguous and of the
-# dtypes below; the Python layer converts and checks everything else.
+# The compiled core: the one place that checks the package's arguments and
+# arrays. It reads ndarrays of any integer dtype in native byte order, in
+# place whatever their strides; `origin` shifts the index that an error
+# names (a block's place in a larger array), () for none.
+from collections.abc import Callable
+from typing import Any
+
 import numpy as np
 from numpy.typing import NDArray
 
-def comb(n: NDArray[np.uint64], k: NDArray[np.uint64], workers: int, /) -> NDArray[np.uint64]: ...
-def usable_cores() -> int: ...
+Origin = tuple[int, ...]
+
+def comb(n: object, k: object, workers: object, origin: Origin | tuple[Origin, Origin, Origin], /) -> int | NDArray[np.uint64]: ...
 def rank(
-    combs: NDArray[np.uint16] | NDArray[np.int64],
-    n: int,
-    order: str,
-    assume_sorted: bool,
-    workers: int,
-    /,
+    combs: NDArray[np.integer[Any]], n: object, order: object, assume_sorted: object, workers: object,
+    origin: Origin, /,
 ) -> NDArray[np.int64] | NDArray[np.uint64]: ...
 def unrank(
-    ranks: NDArray[np.uint64] | NDArray[np.int64],
-    n: int,
-    k: int,
-    order: str,
-    out: NDArray[np.uint16],
-    workers: int,
-    /,
-) -> None: ...
+    ranks: NDArray[np.integer[Any]], n: object, k: object, order: object, out: object, workers: object,
+    origin: Origin, /,
+) -> NDArray[np.uint16]: ...
 def faces(
-    ranks: NDArray[np.uint64] | NDArray[np.int64], n: int, k: int, order: str, workers: int, /
+    ranks: NDArray[np.integer[Any]], n: object, k: object, order: object, workers: object, origin: Origin, /
 ) -> NDArray[np.int64] | NDArray[np.uint64]: ...
 def cofaces(
-    ranks: NDArray[np.uint64] | NDArray[np.int64], n: int, k: int, order: str, workers: int, /
+    ranks: NDArray[np.integer[Any]], n: object, k: object, order: object, workers: object, origin: Origin, /
 ) -> NDArray[np.int64] | NDArray[np.uint64]: ...
 def combinations(
-    n: int, k: int, order: str, start: int, stop: int, out: NDArray[np.uint16], workers: int, /
-) -> None: ...
+    n: object, k: object, order: object, start: object, stop: object, out: object, workers: object, /
+) -> NDArray[np.uint16]: ...
+def slice_arguments(
+    n: object, k: object, order: object, start: object, stop: object, chunk_rows: object, workers: object, /
+) -> tuple[int, int, str, int, int, int, int]: ...
 def sample(
-    n: int, k: int, size: int, seed: int, replace: bool, out: NDArray[np.uint16], workers: int, /
-) -> None: ...
+    n: object, k: object, size: object, seed: Callable[[], int], replace: object, workers: object, /
+) -> NDArray[np.uint16]: ...
+def resolve_workers(workers: object, /) -> int: ...
+def usable_cores() -> int: ...
+def sample_arguments(n: object, k: object, size: object, replace: object, /) -> tuple[int, int, int, bool, int | None]: ...
+def count(value: object, name: str, /) -> int: ...

@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import math
 from collections.abc import Iterator
 from typing import Any
 
@@ -10,40 +9,9 @@ import numpy as np
 from numpy.typing import NDArray
 
 from . import _core
-from ._validation import (
-    UINT16,
-    check_flag,
-    check_integer,
-    check_memory,
-    check_n,
-    check_order,
-    check_out,
-    resolve_workers,
-)
+from ._convert import seed_from
 
 __all__ = ["combinations", "iter_combinations", "sample"]
-
-
-def _count(n: int, k: int) -> int:
-    """C(n, k), or OverflowError when it is 2^64 or more."""
-    count = math.comb(n, k)
-    if count >= 2**64:
-        raise OverflowError(f"C({n}, {k}) is 2^64 or more and does not fit 64 bits")
-    return count
-
-
-def _rank_range(n: object, k: object, start: object, stop: object) -> tuple[int, int, int, int]:
-    """n, k, start and stop checked, with stop defaulting to C(n, k)."""
-    n = check_n(n)
-    k = check_integer(k, "k")
-    count = 0 if k > n else _count(n, k)
-    start = check_integer(start, "start")
-    stop = count if stop is None else check_integer(stop, "stop")
-    if stop > count:
-        raise ValueError(f"stop = {stop} is beyond C({n}, {k}) = {count}")
-    if start > stop:
-        raise ValueError(f"start = {start} is after stop = {stop}")
-    return n, k, start, stop
 
 
 def combinations(
@@ -113,18 +81,7 @@ def combinations(
            [0, 3],
            [1, 3]], dtype=uint16)
     """
-    order = check_order(order)
-    n, k, start, stop = _rank_range(n, k, start, stop)
-    rows = stop - start
-    threads = resolve_workers(workers)
-    if out is None:
-        check_memory(rows * k * 2, f"{rows:,} rows of {k} vertices")
-        out = np.empty((rows, k), dtype=UINT16)
-    else:
-        out = check_out(out, (rows, k))
-    if rows and k:
-        _core.combinations(n, k, order, start, stop, out, threads)
-    return out
+    return _core.combinations(n, k, order, start, stop, out, workers)
 
 
 class CombinationChunks:
@@ -184,18 +141,7 @@ def iter_combinations(
     >>> [chunk.shape for chunk in chunks]
     [(4, 3), (4, 3), (2, 3)]
     """
-    order = check_order(order)
-    n, k, start, stop = _rank_range(n, k, start, stop)
-    chunk_rows = check_integer(chunk_rows, "chunk_rows")
-    if chunk_rows == 0:
-        raise ValueError("chunk_rows must be at least 1")
-    return CombinationChunks(n, k, order, start, stop, chunk_rows, resolve_workers(workers))
-
-
-def _seed(rng: Any) -> int:
-    """A 64-bit seed drawn from ``rng``, a Generator or anything default_rng takes."""
-    generator = rng if isinstance(rng, np.random.Generator) else np.random.default_rng(rng)
-    return int(generator.integers(0, 2**64, dtype=np.uint64))
+    return CombinationChunks(*_core.slice_arguments(n, k, order, start, stop, chunk_rows, workers))
 
 
 def sample(
@@ -254,18 +200,4 @@ def sample(
     >>> sorted(map(tuple, sample(4, 2, 6, rng=1).tolist()))
     [(0, 1), (0, 2), (0, 3), (1, 2), (1, 3), (2, 3)]
     """
-    n = check_n(n)
-    k = check_integer(k, "k")
-    size = check_integer(size, "size")
-    if k > n:
-        raise ValueError(f"k = {k} is larger than n = {n}")
-    if type(replace) is not bool:
-        replace = check_flag(replace, "replace")
-    count = math.comb(n, k)
-    if not replace and size > count:
-        raise ValueError(f"a sample of {size} distinct combinations is more than the C({n}, {k}) = {count} there are")
-    threads = resolve_workers(workers)
-    check_memory(size * k * 2, f"{size:,} rows of {k} vertices")
-    out = np.empty((size, k), dtype=UINT16)
-    _core.sample(n, k, size, _seed(rng), replace, out, threads)
-    return out
+    return _core.sample(n, k, size, seed_from(rng), replace, workers)

@@ -6,59 +6,9 @@ import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 from . import _core
-from ._validation import (
-    INT64,
-    INT64_MAX,
-    UINT16,
-    UINT64,
-    check_flag,
-    check_integer,
-    check_n,
-    check_order,
-    MAX_N,
-    check_out,
-    clip_to_64_bits,
-    integer_array,
-    resolve_workers,
-)
+from ._convert import fixed_width, is_readable
 
 __all__ = ["rank", "unrank"]
-
-
-def _vertex_array(combs: ArrayLike) -> NDArray[np.uint16] | NDArray[np.int64]:
-    """``combs`` as the uint16 or int64 C-contiguous array _core reads, copied only when it must be."""
-    array = integer_array(combs, "combs")
-    if array.ndim == 0:
-        raise ValueError("combs must have at least one axis, the last holding each combination")
-    dtype = array.dtype
-    if dtype == UINT16 or dtype == INT64:
-        # carray also asks for writeable: read-only arrays pass through require.
-        return array if array.flags.carray else np.require(array, dtype, ["C", "A"])
-    if dtype.kind == "O":
-        array = clip_to_64_bits(array)
-        dtype = array.dtype
-    if dtype.kind == "u" and dtype.itemsize == 8:
-        # Values of 2^63 or more, never vertices, clip to a value that is
-        # none either, instead of wrapping to a negative one.
-        clipped: NDArray[np.int64] = np.empty(array.shape, INT64)
-        np.minimum(array, INT64_MAX, out=clipped, casting="unsafe")
-        return clipped
-    if dtype.kind == "u" and dtype.itemsize <= 2:
-        return array.astype(UINT16, order="C")
-    return array.astype(INT64, order="C")
-
-
-def _rank_array(ranks: ArrayLike) -> NDArray[np.uint64] | NDArray[np.int64]:
-    """``ranks`` as the uint64 or int64 C-contiguous array _core reads, copied only when it must be."""
-    array = integer_array(ranks, "ranks")
-    dtype = array.dtype
-    if dtype == INT64 or dtype == UINT64:
-        return array if array.flags.carray else np.require(array, dtype, ["C", "A"])
-    if dtype.kind == "O":
-        return clip_to_64_bits(array)
-    if dtype.kind == "u":
-        return array.astype(UINT64, order="C")
-    return array.astype(INT64, order="C")
 
 
 def rank(
@@ -75,8 +25,8 @@ def rank(
     ----------
     combs : array_like of int, shape (..., k)
         One combination per row of the last axis: k distinct vertices below
-        `n`, in any order within the row. The array is read, never modified
-        or copied when it is a C-contiguous uint16 or int64 array.
+        `n`, in any order within the row. The array is read in place, never
+        modified or copied, whatever its integer dtype and strides.
     n : int
         Number of elements to choose from, at most 65536 (vertices are 16-bit).
     order : {"lex", "colex"}, keyword-only
@@ -122,18 +72,8 @@ def rank(
     >>> rank(list(range(34, 67)), 67)  # C(67, 33) > 2^63: uint64
     array(14226520737620288369, dtype=uint64)
     """
-    # The common call takes as few Python steps as possible: _core checks
-    # the order, n and the array's layout itself.
-    if not (type(n) is int and 0 <= n <= MAX_N):
-        n = check_n(n)
-    if type(assume_sorted) is not bool:
-        assume_sorted = check_flag(assume_sorted, "assume_sorted")
-    threads = resolve_workers(workers)
-    if type(combs) is np.ndarray and (combs.dtype is UINT16 or combs.dtype is INT64) and combs.ndim:
-        array = combs
-    else:
-        array = _vertex_array(combs)
-    return _core.rank(array, n, check_order(order), assume_sorted, threads)
+    array = combs if is_readable(combs) else fixed_width(combs, "combs")
+    return _core.rank(array, n, order, assume_sorted, workers, ())
 
 
 def unrank(
@@ -150,7 +90,8 @@ def unrank(
     Parameters
     ----------
     ranks : array_like of int
-        Ranks in [0, C(n, k)), of any shape and integer dtype.
+        Ranks in [0, C(n, k)), of any shape and integer dtype, read in
+        place whatever their strides.
     n : int
         Number of elements to choose from, at most 65536 (vertices are 16-bit).
     k : int
@@ -206,20 +147,5 @@ def unrank(
     array([[0, 2, 4],
            [1, 2, 3]], dtype=uint16)
     """
-    if not (type(n) is int and type(k) is int and 0 <= k <= n <= MAX_N):
-        n = check_n(n)
-        k = check_integer(k, "k")
-        if k > n:
-            raise ValueError(f"k = {k} is larger than n = {n}")
-    threads = resolve_workers(workers)
-    if type(ranks) is np.ndarray and (ranks.dtype is UINT64 or ranks.dtype is INT64):
-        array = ranks  # _core copies it only if it is strided or overlaps out
-    else:
-        array = _rank_array(ranks)
-    shape = array.shape + (k,)
-    if out is None:
-        out = np.empty(shape, dtype=UINT16)
-    elif type(out) is not np.ndarray or out.shape != shape:
-        out = check_out(out, shape)
-    _core.unrank(array, n, k, check_order(order), out, threads)
-    return out
+    array = ranks if is_readable(ranks) else fixed_width(ranks, "ranks")
+    return _core.unrank(array, n, k, order, out, workers, ())

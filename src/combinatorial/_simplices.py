@@ -6,21 +6,9 @@ import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 from . import _core
-from ._ranking import _rank_array
-from ._validation import INT64, MAX_N, UINT64, check_integer, check_memory, check_n, check_order, resolve_workers
+from ._convert import fixed_width, is_readable
 
 __all__ = ["faces", "cofaces"]
-
-
-def _arguments(ranks: ArrayLike, n: object, k: object) -> tuple[NDArray[np.uint64] | NDArray[np.int64], int, int]:
-    if not (type(n) is int and type(k) is int and 0 <= k <= n <= MAX_N):
-        n = check_n(n)
-        k = check_integer(k, "k")
-        if k > n:
-            raise ValueError(f"k = {k} is larger than n = {n}")
-    if type(ranks) is np.ndarray and (ranks.dtype is UINT64 or ranks.dtype is INT64):
-        return ranks, n, k
-    return _rank_array(ranks), n, k
 
 
 def faces(
@@ -72,8 +60,8 @@ def faces(
     >>> rank([[2, 3], [0, 3], [0, 2]], 5)
     array([7, 2, 1])
     """
-    array, n, k = _arguments(ranks, n, k)
-    return _core.faces(array, n, k, check_order(order), resolve_workers(workers))
+    array = ranks if is_readable(ranks) else fixed_width(ranks, "ranks")
+    return _core.faces(array, n, k, order, workers, ())
 
 
 def cofaces(
@@ -127,6 +115,5 @@ def cofaces(
     >>> rank([[0, 1, 3], [1, 2, 3], [1, 3, 4]], 5)
     array([1, 6, 8])
     """
-    array, n, k = _arguments(ranks, n, k)
-    check_memory(array.size * (n - k) * 8, f"the {n - k} cofaces of {array.size} ranks")
-    return _core.cofaces(array, n, k, check_order(order), resolve_workers(workers))
+    array = ranks if is_readable(ranks) else fixed_width(ranks, "ranks")
+    return _core.cofaces(array, n, k, order, workers, ())

@@ -21,7 +21,6 @@ Import it explicitly, ``import combinatorial.dask``; it needs the extra
 from __future__ import annotations
 
 import math
-import re
 from typing import Any
 
 import numpy as np
@@ -38,16 +37,19 @@ except ModuleNotFoundError as error:  # only a missing dask, not a broken one
         "combinatorial.dask needs dask: install the extra with pip install 'combinatorial[dask]'"
     ) from error
 
-from ._binomial import _exact
+from . import _core
+from ._binomial import _operand
 from ._binomial import comb as _comb
-from ._enumeration import _rank_range
+from ._convert import fixed_width, is_readable
 from ._enumeration import combinations as _combinations
 from ._enumeration import sample as _sample
 from ._ranking import rank as _rank
 from ._ranking import unrank as _unrank
 from ._simplices import cofaces as _cofaces
 from ._simplices import faces as _faces
-from ._validation import UINT16, UINT64, check_flag, check_integer, check_n, check_order
+
+UINT16 = np.dtype(np.uint16)
+UINT64 = np.dtype(np.uint64)
 
 # dask.array is only partly typed: its functions are called untyped.
 da: Any = dask.array
@@ -66,9 +68,9 @@ BlockInfo = dict[Any, dict[str, Any]]
 
 
 # --- Errors named in the whole array -------------------------------------
-
-# How the in-memory functions name an element: "at index 5", "at index (1, 2)", "row 3 of combs".
-_INDEX = re.compile(r"\b(at index|row) (\d+|\((?:\d+, )*\d+,?\))")
+#
+# Each block calls the core with its place in the whole array (its origin),
+# which the core adds to the index that an error names.
 
 
 def _starts(block_info: BlockInfo | None, key: int | None) -> tuple[int, ...]:
@@ -78,19 +80,8 @@ def _starts(block_info: BlockInfo | None, key: int | None) -> tuple[int, ...]:
     return tuple(int(first) for first, _ in block_info[key]["array-location"])
 
 
-def _located(error: Exception, starts: tuple[int, ...]) -> Exception:
-    """`error` with the index it names moved from the block to the whole array."""
-    message = str(error)
-    found = _INDEX.search(message)
-    if found is None or not any(starts):
-        return error
-    local = [int(i) for i in re.findall(r"\d+", found.group(2))]
-    if len(local) != len(starts):
-        return error
-    index = [i + s for i, s in zip(local, starts)]
-    text = str(index[0]) if len(index) == 1 else "(" + ", ".join(map(str, index)) + ")"
-    moved = type(error)(message[: found.start(2)] + text + message[found.end(2) :])
-    return moved
+def _ranks(block: NDArray[Any]) -> NDArray[Any]:
+    return block if is_readable(block) else fixed_width(block, "ranks")
 
 
 # --- Chunks ----------------------------------------------------------------
@@ -98,7 +89,7 @@ def _located(error: Exception, starts: tuple[int, ...]) -> Exception:
 
 def _row_count(chunks: object, name: str = "chunks") -> int:
     """A positive count of rows per block."""
-    rows = check_integer(chunks, name)
+    rows = _core.count(chunks, name)
     if rows == 0:
         raise ValueError(f"{name} must be at least 1 row")
     return rows
@@ -159,12 +150,9 @@ def _meta(dtype: np.dtype[Any], ndim: int) -> NDArray[Any]:
 
 
 def _comb_block(n: NDArray[Any], k: NDArray[Any], workers: int | None, block_info: BlockInfo | None = None) -> NDArray[np.uint64]:
-    try:
-        return np.asarray(_comb(n, k, workers=workers))
-    except (ValueError, OverflowError) as error:
-        # Negative values are named in their own array, overflows in the broadcast one.
-        key = 0 if str(error).startswith("n has") else 1 if str(error).startswith("k has") else None
-        raise _located(error, _starts(block_info, key)) from None
+    # Negative values are named in their own array, overflows in the broadcast one.
+    origins = (_starts(block_info, None), _starts(block_info, 0), _starts(block_info, 1))
+    return np.asarray(_core.comb(_operand(n, "n"), _operand(k, "k"), workers, origins))
 
 
 def comb(n: ArrayLike | Any, k: ArrayLike | Any, *, workers: int | None = 1) -> Array:
@@ -206,10 +194,8 @@ def comb(n: ArrayLike | Any, k: ArrayLike | Any, *, workers: int | None = 1) -> 
 def _rank_block(
     combs: NDArray[Any], n: int, order: str, assume_sorted: bool, workers: int | None, block_info: BlockInfo | None = None
 ) -> NDArray[Any]:
-    try:
-        return _rank(combs, n, order=order, assume_sorted=assume_sorted, workers=workers)[..., np.newaxis]
-    except ValueError as error:
-        raise _located(error, _starts(block_info, 0)[:-1]) from None
+    array = combs if is_readable(combs) else fixed_width(combs, "combs")
+    return _core.rank(array, n, order, assume_sorted, workers, _starts(block_info, 0)[:-1])[..., np.newaxis]
 
 
 def rank(
@@ -267,10 +253,7 @@ def rank(
 def _unrank_block(
     ranks: NDArray[Any], n: int, k: int, order: str, workers: int | None, block_info: BlockInfo | None = None
 ) -> NDArray[np.uint16]:
-    try:
-        return _unrank(ranks, n, k, order=order, workers=workers)
-    except ValueError as error:
-        raise _located(error, _starts(block_info, 0)) from None
+    return _core.unrank(_ranks(ranks), n, k, order, None, workers, _starts(block_info, 0))
 
 
 def unrank(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", workers: int | None = 1) -> Array:
@@ -318,10 +301,8 @@ def unrank(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", worker
 def _faces_block(
     ranks: NDArray[Any], n: int, k: int, order: str, workers: int | None, up: bool, block_info: BlockInfo | None = None
 ) -> NDArray[Any]:
-    try:
-        return (_cofaces if up else _faces)(ranks, n, k, order=order, workers=workers)
-    except ValueError as error:
-        raise _located(error, _starts(block_info, 0)) from None
+    function = _core.cofaces if up else _core.faces
+    return function(_ranks(ranks), n, k, order, workers, _starts(block_info, 0))
 
 
 def _neighbours(ranks: ArrayLike | Any, n: int, k: int, order: str, workers: int | None, up: bool) -> Array:
@@ -449,8 +430,7 @@ def combinations(
            [0, 2, 4],
            [0, 3, 4]], dtype=uint16)
     """
-    order = check_order(order)
-    n, k, start, stop = _rank_range(n, k, start, stop)
+    n, k, order, start, stop, _, _ = _core.slice_arguments(n, k, order, start, stop, 1, 1)
     row_chunks = _row_chunks(chunks, stop - start, k)
     return _map_blocks(
         _combinations_block, n, k, order, start, chunks=(row_chunks, (k,)), dtype=UINT16, meta=_meta(UINT16, 2)
@@ -736,15 +716,10 @@ def sample(
     >>> cd.sample(70, 35, 4, replace=True, chunks=3).chunks
     ((3, 1), (35,))
     """
-    n = check_n(n)
-    k = check_integer(k, "k")
-    size = check_integer(size, "size")
-    replace = check_flag(replace, "replace")
+    n, k, size, replace, total = _core.sample_arguments(n, k, size, replace)
     per_block = _row_count(chunks)
     _check_blocks(size, per_block)
     seed = _seed(rng)
-    if k > n:
-        raise ValueError(f"k = {k} is larger than n = {n}")
     meta = _meta(UINT16, 2)
     if size == 0:
         empty: Array = da.zeros((0, k), dtype=UINT16, chunks=(1, -1))
@@ -752,14 +727,11 @@ def sample(
     if replace:
         row_chunks = da.core.normalize_chunks((per_block, -1), shape=(size, k))
         return _map_blocks(_sample_repeats_block, n, k, seed, chunks=row_chunks, dtype=UINT16, meta=meta)
-    total = _exact(n, k)
     if total is None:
         raise ValueError(
             f"C({n}, {k}) is 2^64 or more: without repeats the sample is drawn by rank, which must fit 64 "
             "bits; use replace=True, or combinatorial.sample in memory"
         )
-    if size > total:
-        raise ValueError(f"a sample of {size} distinct combinations is more than the C({n}, {k}) = {total} there are")
     blocks = -(-size // per_block)
     bounds = [_bound(total, size, per_block, b) for b in range(blocks + 1)]
     counts = _stratum_counts(_generator(seed, 0), bounds, size)

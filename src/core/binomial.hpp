@@ -1,23 +1,21 @@
-// comb for the package: C(n, k) element by element over two uint64 arrays of
-// one shape, exact, with the interpreter lock released.
+// comb for the package: C(n, k) for two integers, exact, or element by
+// element over two integer arrays broadcast against each other, read in
+// place whatever their strides, with the interpreter lock released.
 #pragma once
 
-#include <pybind11/numpy.h>
-#include <pybind11/pybind11.h>
-
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <memory>
-#include <stdexcept>
+#include <optional>
 #include <string>
-#include <vector>
 
-#include "arrays.hpp"
+#include "arguments.hpp"
 #include "caches.hpp"
 #include "combinatorial/lookup.hpp"
 #include "parallel.hpp"
+#include "reading.hpp"
 
 namespace core {
 
@@ -26,58 +24,259 @@ inline constexpr std::size_t comb_grain = std::size_t{1} << 16;
 // use a table only if one already covers them.
 inline constexpr std::size_t comb_table_size = 64;
 
+inline bool is_integer_scalar(nb::handle value) {
+  return (PyLong_Check(value.ptr()) || PyArray_IsScalar(value.ptr(), Integer)) && !is_bool(value);
+}
+
+// C(n, k) of two non-negative integers of any size, or nullopt when it is
+// 2^64 or more. C(n, j) = C(n, n - j) grows with j up to n / 2, so with n of
+// 2^64 or more only j = min(k, n - k) = 0 fits.
+inline std::optional<std::uint64_t> exact_comb(const Integer& n, const Integer& k) {
+  if (!n.beyond_64_bits) {
+    if (k.beyond_64_bits || k.value > n.value) return 0;
+    if (combinatorial::binom_overflows(n.value, k.value)) return std::nullopt;
+    return combinatorial::binom(n.value, k.value);
+  }
+  if (!k.beyond_64_bits) return k.value == 0 ? std::optional<std::uint64_t>(1) : std::nullopt;
+  nb::object n_int = nb::steal(PyLong_FromString(n.exact.c_str(), nullptr, 10));
+  nb::object k_int = nb::steal(PyLong_FromString(k.exact.c_str(), nullptr, 10));
+  if (!n_int.is_valid() || !k_int.is_valid()) throw nb::python_error();
+  const int above = PyObject_RichCompareBool(k_int.ptr(), n_int.ptr(), Py_GT);
+  if (above < 0) throw nb::python_error();
+  if (above) return 0;
+  const int equal = PyObject_RichCompareBool(k_int.ptr(), n_int.ptr(), Py_EQ);
+  if (equal < 0) throw nb::python_error();
+  return equal ? std::optional<std::uint64_t>(1) : std::nullopt;
+}
+
+inline nb::object comb_of_integers(nb::handle n_arg, nb::handle k_arg) {
+  const Integer n = parse_integer(n_arg, "n"), k = parse_integer(k_arg, "k");
+  const std::optional<std::uint64_t> value = exact_comb(n, k);
+  if (!value) throw_overflow(n.text(), k.text());
+  return nb::steal(PyLong_FromUnsignedLongLong(*value));
+}
+
+// `array` seen with the axes of `shape`: stride 0 along axes it lacks or
+// stretches, as NumPy broadcasts. Precondition: the shapes broadcast.
+inline ArrayView broadcast_to(const ArrayView& array, const Shape& shape) {
+  ArrayView view = array;
+  const std::size_t missing = shape.size() - array.shape.size();
+  view.shape = shape;
+  view.strides.assign(shape.size(), 0);
+  for (std::size_t axis = missing; axis < shape.size(); ++axis) {
+    if (array.shape[axis - missing] == shape[axis]) view.strides[axis] = array.strides[axis - missing];
+  }
+  view.size = 1;
+  for (const npy_intp extent : shape) view.size *= static_cast<std::size_t>(extent);
+  return view;
+}
+
+inline Shape broadcast_shape(const Shape& a, const Shape& b) {
+  Shape shape(std::max(a.size(), b.size()), 1);
+  for (std::size_t i = 0; i < shape.size(); ++i) {
+    const npy_intp x = i < a.size() ? a[a.size() - 1 - i] : 1, y = i < b.size() ? b[b.size() - 1 - i] : 1;
+    if (x != y && x != 1 && y != 1) {
+      throw std::invalid_argument("n and k cannot be broadcast together: shapes " + shape_text(a) + " and " +
+                                  shape_text(b));
+    }
+    shape[shape.size() - 1 - i] = x == 1 ? y : x;
+  }
+  return shape;
+}
+
+[[noreturn]] inline void throw_negative(const char* name, const std::string& value, std::size_t flat,
+                                        const Shape& shape, const Origin& origin) {
+  throw_at(ErrorKind::value, std::string(name) + " has " + value + (shape.empty() ? "" : " at index {}") +
+                                 ", which is negative",
+           flat, shape, origin);
+}
+
+// Refuses the first negative element of a numeric operand, in its own shape.
+inline void refuse_negatives(const ArrayView& array, const char* name, const Origin& origin) {
+  const bool is_signed = array.element == Element::i8 || array.element == Element::i16 ||
+                         array.element == Element::i32 || array.element == Element::i64;
+  if (!is_signed) return;
+  std::array<std::uint64_t, block_items> buffer;
+  for (std::size_t at = 0; at < array.size; at += block_items) {
+    const std::size_t size = std::min(block_items, array.size - at);
+    gather(array, at, size, buffer.data());
+    const auto found = std::find(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(size), ~std::uint64_t{0});
+    if (found != buffer.begin() + static_cast<std::ptrdiff_t>(size)) {
+      const auto flat = at + static_cast<std::size_t>(found - buffer.begin());
+      throw_negative(name, value_at(array, flat).text(), flat, array.shape, origin);
+    }
+  }
+}
+
+[[noreturn]] inline void throw_overflow_at(const std::string& n, const std::string& k, std::size_t flat,
+                                           const Shape& shape, const Origin& origin) {
+  throw_at(ErrorKind::overflow,
+           "C(" + n + ", " + k + ")" + (shape.empty() ? "" : " at index {}") + " is 2^64 or more and does not fit 64 bits",
+           flat, shape, origin);
+}
+
 // C(n[i], k[i]) for i in [begin, end) through the checked lookup of `table`;
 // returns the first index whose coefficient is 2^64 or more, or end.
-inline std::size_t settle_coefficients(const std::uint64_t* n, const std::uint64_t* k, std::size_t begin,
-                                       std::size_t end, const combinatorial::TableView& table, std::uint64_t* out) {
-  for (std::size_t i = begin; i < end; ++i) {
+inline std::size_t settle_coefficients(const std::uint64_t* n, const std::uint64_t* k, std::size_t size,
+                                       const combinatorial::TableView& table, std::uint64_t* out) {
+  for (std::size_t i = 0; i < size; ++i) {
     const auto ni = static_cast<std::int64_t>(n[i]), ki = static_cast<std::int64_t>(k[i]);  // covers() compares unsigned
     const std::uint64_t value = table.covers(ni, ki) ? static_cast<std::uint64_t>(table.row(ki)[ni])
                                                      : combinatorial::binom(n[i], k[i]);
     if (value == combinatorial::binom_saturated && combinatorial::binom_overflows(n[i], k[i])) return i;
     out[i] = value;
   }
-  return end;
+  return size;
 }
 
-inline py::array comb(const py::array& n_arg, const py::array& k_arg, int workers) {
-  const py::array n_array = readable<std::uint64_t>(n_arg, "n", "uint64");
-  const py::array k_array = readable<std::uint64_t>(k_arg, "k", "uint64");
-  const std::vector<py::ssize_t> shape = shape_of(n_array);
-  if (shape != shape_of(k_array)) throw std::invalid_argument("n and k must have the same shape");
-  py::array result(py::dtype::of<std::uint64_t>(), shape);
-  const auto* const n = static_cast<const std::uint64_t*>(n_array.data());
-  const auto* const k = static_cast<const std::uint64_t*>(k_array.data());
-  auto* const out = static_cast<std::uint64_t*>(result.mutable_data());
-  const auto size = static_cast<std::size_t>(n_array.size());
+// Object arrays (Python ints beyond 64 bits), element by element with the
+// interpreter lock held.
+inline nb::object comb_of_objects(nb::handle n_arg, nb::handle k_arg, const Origin& origin, const Origin& n_origin,
+                                  const Origin& k_origin) {
+  nb::object operands[2];
+  const char* names[2] = {"n", "k"};
+  nb::handle args[2] = {n_arg, k_arg};
+  Shape shapes[2];
+  for (int i = 0; i < 2; ++i) {
+    operands[i] = nb::steal(PyArray_FromAny(args[i].ptr(), PyArray_DescrFromType(NPY_OBJECT), 0, 0, 0, nullptr));
+    if (!operands[i].is_valid()) throw nb::python_error();
+    auto* array = reinterpret_cast<PyArrayObject*>(operands[i].ptr());
+    shapes[i].assign(PyArray_DIMS(array), PyArray_DIMS(array) + PyArray_NDIM(array));
+  }
+  const Shape shape = broadcast_shape(shapes[0], shapes[1]);
+  std::vector<Integer> values[2];
+  for (int i = 0; i < 2; ++i) {
+    nb::object flat = nb::steal(PyArray_Ravel(reinterpret_cast<PyArrayObject*>(operands[i].ptr()), NPY_CORDER));
+    if (!flat.is_valid()) throw nb::python_error();
+    nb::object items = nb::steal(PyArray_ToList(reinterpret_cast<PyArrayObject*>(flat.ptr())));
+    if (!items.is_valid()) throw nb::python_error();
+    std::size_t at = 0;
+    for (nb::handle item : nb::borrow<nb::list>(items)) {
+      if (is_bool(item) || !PyIndex_Check(item.ptr())) {
+        type_error(std::string(names[i]) + " must hold integers, not " + python_type_name(item));
+      }
+      nb::object number = nb::steal(PyNumber_Index(item.ptr()));
+      if (!number.is_valid()) throw nb::python_error();
+      const int negative = PyObject_RichCompareBool(number.ptr(), nb::int_(0).ptr(), Py_LT);
+      if (negative < 0) throw nb::python_error();
+      if (negative) {
+        throw_negative(names[i], nb::borrow<nb::str>(nb::str(number)).c_str(), at, shapes[i], i ? k_origin : n_origin);
+      }
+      values[i].push_back(parse_integer(number, names[i]));
+      ++at;
+    }
+  }
+  ArrayView index_n, index_k;  // flat positions through the broadcast
+  index_n.shape = shapes[0];
+  index_k.shape = shapes[1];
+  Shape strides_n(shapes[0].size()), strides_k(shapes[1].size());
+  for (int i = 0; i < 2; ++i) {
+    ArrayView& view = i == 0 ? index_n : index_k;
+    view.strides.assign(view.shape.size(), 0);
+    npy_intp step = 1;
+    for (std::size_t axis = view.shape.size(); axis-- > 0;) {
+      view.strides[axis] = step;
+      step *= view.shape[axis];
+    }
+  }
+  const ArrayView bn = broadcast_to(index_n, shape), bk = broadcast_to(index_k, shape);
+  nb::object result = new_array<std::uint64_t>(shape);
+  auto* out = data_of<std::uint64_t>(result);
+  for (std::size_t i = 0; i < bn.size; ++i) {
+    const Integer& n = values[0][static_cast<std::size_t>(offset_of(bn, i))];
+    const Integer& k = values[1][static_cast<std::size_t>(offset_of(bk, i))];
+    const std::optional<std::uint64_t> value = exact_comb(n, k);
+    if (!value) throw_overflow_at(n.text(), k.text(), i, shape, origin);
+    out[i] = *value;
+  }
+  return result;
+}
+
+// C(n, k): a Python int for two integers, else a uint64 array of the
+// broadcast shape; OverflowError naming the first (n, k) in C order whose
+// coefficient is 2^64 or more.
+inline nb::object comb(nb::handle n_arg, nb::handle k_arg, nb::handle workers_arg, nb::handle origin_arg) {
+  if (is_integer_scalar(n_arg) && is_integer_scalar(k_arg)) return comb_of_integers(n_arg, k_arg);
+  const int workers = parse_workers(workers_arg);
+  // () or, for a block of a larger array, the origins of the result, n and k:
+  // a negative value is named in its own array, an overflow in the result.
+  Origin origin, n_origin, k_origin;
+  if (nb::len(origin_arg) == 3) {
+    const nb::tuple origins = nb::borrow<nb::tuple>(origin_arg);
+    origin = parse_origin(origins[0]);
+    n_origin = parse_origin(origins[1]);
+    k_origin = parse_origin(origins[2]);
+  }
+  // One integer beside an array broadcasts as a 0-d array.
+  const auto as_array = [](nb::handle value) {
+    if (PyArray_Check(value.ptr())) return nb::borrow(value);
+    nb::object array = nb::steal(PyArray_FromAny(value.ptr(), nullptr, 0, 0, 0, nullptr));
+    if (!array.is_valid()) throw nb::python_error();
+    return array;
+  };
+  const nb::object n_array = as_array(n_arg), k_array = as_array(k_arg);
+  const auto is_objects = [](const nb::object& a) {
+    return PyArray_TYPE(reinterpret_cast<PyArrayObject*>(a.ptr())) == NPY_OBJECT;
+  };
+  if (is_objects(n_array) || is_objects(k_array)) {
+    return comb_of_objects(n_array, k_array, origin, n_origin, k_origin);
+  }
+  const ArrayView n_view = view_of(n_array, "n"), k_view = view_of(k_array, "k");
+  refuse_negatives(n_view, "n", n_origin);
+  refuse_negatives(k_view, "k", k_origin);
+  const Shape shape = broadcast_shape(n_view.shape, k_view.shape);
+  const ArrayView n_all = broadcast_to(n_view, shape), k_all = broadcast_to(k_view, shape);
+  check_memory(n_all.size, sizeof(std::uint64_t), "the coefficients of " + grouped(n_all.size) + " elements");
+  nb::object result = new_array<std::uint64_t>(shape);
+  auto* const out = data_of<std::uint64_t>(result);
+  const std::size_t size = n_all.size;
+  const bool in_place = n_all.is_plain<std::uint64_t>() && k_all.is_plain<std::uint64_t>();
   std::size_t bad = size;
   {
-    const py::gil_scoped_release unlocked;
-    std::uint64_t max_n = 0, max_k = 0;
-    for (std::size_t i = 0; i < size; ++i) {
-      max_n = std::max(max_n, n[i]);
-      max_k = std::max(max_k, std::min(k[i], n[i]));
-    }
-    // Rows above max_n would hold only zeros, so k is bounded by n as well.
+    const nb::gil_scoped_release unlocked;
+    // Calls body(n, k, count, at) for blocks of [begin, end) as uint64.
+    const auto for_blocks = [&](std::size_t begin, std::size_t end, auto body) {
+      if (in_place) {
+        return body(reinterpret_cast<const std::uint64_t*>(n_all.data) + begin,
+                    reinterpret_cast<const std::uint64_t*>(k_all.data) + begin, end - begin, begin);
+      }
+      std::array<std::uint64_t, block_items> n_block, k_block;
+      for (std::size_t at = begin; at < end; at += block_items) {
+        const std::size_t count = std::min(block_items, end - at);
+        gather(n_all, at, count, n_block.data());
+        gather(k_all, at, count, k_block.data());
+        const std::size_t found = body(n_block.data(), k_block.data(), count, at);
+        if (found != at + count) return found;
+      }
+      return end;
+    };
     std::shared_ptr<const CoefficientTable> table;
-    const bool fits = max_n <= static_cast<std::uint64_t>(combinatorial::max_table_cells) &&
-                      combinatorial::table_cells_needed(static_cast<std::int64_t>(max_n),
-                                                        static_cast<std::int64_t>(max_k)) >= 0;
-    if (fits && size >= comb_table_size) {
-      table = table_covering(static_cast<std::int64_t>(max_n), static_cast<std::int64_t>(max_k));
+    if (size >= comb_table_size) {
+      std::uint64_t max_n = 0, max_k = 0;
+      for_blocks(0, size, [&](const std::uint64_t* n, const std::uint64_t* k, std::size_t count, std::size_t at) {
+        for (std::size_t i = 0; i < count; ++i) {
+          max_n = std::max(max_n, n[i]);
+          max_k = std::max(max_k, std::min(k[i], n[i]));  // rows above n hold only zeros
+        }
+        return at + count;
+      });
+      const bool fits = max_n <= static_cast<std::uint64_t>(combinatorial::max_table_cells) &&
+                        combinatorial::table_cells_needed(static_cast<std::int64_t>(max_n),
+                                                          static_cast<std::int64_t>(max_k)) >= 0;
+      if (fits) table = table_covering(static_cast<std::int64_t>(max_n), static_cast<std::int64_t>(max_k));
     }
     const combinatorial::TableView view = table ? table->view() : combinatorial::TableView{};
+    const combinatorial::CoefficientCells cells{view.cells, view.stride, static_cast<std::uint64_t>(view.max_n),
+                                                static_cast<std::uint64_t>(view.max_k)};
     bad = first_offender(size, workers, comb_grain, [&](std::size_t begin, std::size_t end) {
-      const combinatorial::CoefficientCells cells{view.cells, view.stride, static_cast<std::uint64_t>(view.max_n),
-                                                  static_cast<std::uint64_t>(view.max_k)};
-      if (table && combinatorial::lookup_coefficients(n + begin, k + begin, end - begin, cells, out + begin)) {
-        return end;
-      }
-      return settle_coefficients(n, k, begin, end, view, out);
+      return for_blocks(begin, end, [&](const std::uint64_t* n, const std::uint64_t* k, std::size_t count, std::size_t at) {
+        if (table && combinatorial::lookup_coefficients(n, k, count, cells, out + at)) return at + count;
+        return at + settle_coefficients(n, k, count, view, out + at);
+      });
     });
   }
   if (bad != size) {
-    throw_binomial_overflow(n[bad], k[bad], shape.empty() ? "" : " at index " + format_index(bad, shape));
+    throw_overflow_at(value_at(n_all, bad).text(), value_at(k_all, bad).text(), bad, shape, origin);
   }
   return result;
 }

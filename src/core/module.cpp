@@ -1,7 +1,6 @@
 // combinatorial._core: the compiled core of the package. Registration only;
 // the entry functions live in the headers beside this file.
-#include <pybind11/numpy.h>
-#include <pybind11/pybind11.h>
+#include "numpy.hpp"  // first: it defines how NumPy's C API is imported
 
 #include "binomial.hpp"
 #include "enumeration.hpp"
@@ -10,23 +9,37 @@
 #include "ranking.hpp"
 #include "sampling.hpp"
 
-namespace py = pybind11;
+namespace nb = nanobind;
 
-PYBIND11_MODULE(_core, m) {
+NB_MODULE(_core, m) {
+  core::import_numpy();
+  nb::register_exception_translator([](const std::exception_ptr& error, void*) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const core::ElementError& element_error) {
+      core::raise_element_error(element_error);
+    }
+  });
   m.doc() = "The compiled core of the combinatorial package";
-  const auto no_convert = [](const char* name) { return py::arg(name).noconvert(); };
-  m.def("comb", &core::comb, no_convert("n"), no_convert("k"), py::arg("workers"))
-      .def("rank", &core::rank, no_convert("combs"), py::arg("n"), py::arg("order"), py::arg("assume_sorted"),
-           py::arg("workers"))
-      .def("unrank", &core::unrank, no_convert("ranks"), py::arg("n"), py::arg("k"), py::arg("order"),
-           no_convert("out"), py::arg("workers"))
-      .def("faces", &core::neighbours<core::Neighbours::faces>, no_convert("ranks"), py::arg("n"), py::arg("k"),
-           py::arg("order"), py::arg("workers"))
-      .def("cofaces", &core::neighbours<core::Neighbours::cofaces>, no_convert("ranks"), py::arg("n"),
-           py::arg("k"), py::arg("order"), py::arg("workers"))
-      .def("combinations", &core::combinations, py::arg("n"), py::arg("k"), py::arg("order"), py::arg("start"),
-           py::arg("stop"), no_convert("out"), py::arg("workers"))
-      .def("sample", &core::sample, py::arg("n"), py::arg("k"), py::arg("size"), py::arg("seed"),
-           py::arg("replace"), no_convert("out"), py::arg("workers"))
+  // Every argument is taken as the object passed, None included: the core
+  // checks each itself, with its own messages.
+  const auto arg = [](const char* name) { return nb::arg(name).none(); };
+  m.def("comb", &core::comb, arg("n"), arg("k"), arg("workers"), arg("origin"))
+      .def("rank", &core::rank, arg("combs"), arg("n"), arg("order"), arg("assume_sorted"), arg("workers"),
+           arg("origin"))
+      .def("unrank", &core::unrank, arg("ranks"), arg("n"), arg("k"), arg("order"), arg("out"), arg("workers"),
+           arg("origin"))
+      .def("faces", &core::neighbours<core::Neighbours::faces>, arg("ranks"), arg("n"), arg("k"), arg("order"),
+           arg("workers"), arg("origin"))
+      .def("cofaces", &core::neighbours<core::Neighbours::cofaces>, arg("ranks"), arg("n"), arg("k"),
+           arg("order"), arg("workers"), arg("origin"))
+      .def("combinations", &core::combinations, arg("n"), arg("k"), arg("order"), arg("start"), arg("stop"),
+           arg("out"), arg("workers"))
+      .def("slice_arguments", &core::slice_arguments, arg("n"), arg("k"), arg("order"), arg("start"), arg("stop"),
+           arg("chunk_rows"), arg("workers"))
+      .def("sample", &core::sample, arg("n"), arg("k"), arg("size"), arg("seed"), arg("replace"), arg("workers"))
+      .def("sample_arguments", &core::sample_arguments, arg("n"), arg("k"), arg("size"), arg("replace"))
+      .def("count", &core::count, arg("value"), nb::arg("name"))
+      .def("resolve_workers", &core::parse_workers, arg("workers"))
       .def("usable_cores", &core::usable_cores);
 }

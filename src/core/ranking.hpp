@@ -2,137 +2,131 @@
 // the batch on several threads, with the interpreter lock released.
 #pragma once
 
-#include <pybind11/numpy.h>
-#include <pybind11/pybind11.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <type_traits>
 #include <vector>
 
-#include "arrays.hpp"
+#include "arguments.hpp"
 #include "caches.hpp"
 #include "combinatorial/rank.hpp"
 #include "combinatorial/unrank.hpp"
 #include "parallel.hpp"
+#include "reading.hpp"
 
 namespace core {
+
+using combinatorial::Order;
+using combinatorial::RowLayout;
 
 // Items per thread below which a batch is not split: starting a thread costs
 // tens of microseconds.
 inline constexpr std::size_t unrank_grain = std::size_t{1} << 15;
 inline constexpr std::size_t rank_grain = std::size_t{1} << 15;
 
-// The ValueError for a rank outside [0, count), named with its index.
-template <typename Rank>
-[[noreturn]] void throw_bad_rank(Rank rank, std::size_t index, const std::vector<py::ssize_t>& shape,
-                                 std::uint64_t n, std::uint64_t k, std::uint64_t count) {
-  const std::string where = "rank " + to_string(rank) + " at index " + format_index(index, shape);
-  if (rank < 0) throw std::invalid_argument(where + " is negative");
-  throw std::invalid_argument(where + " is not below C(" + to_string(n) + ", " + to_string(k) + ") = " +
-                              to_string(count));
+inline std::string rows_text(std::uint64_t rows, std::uint64_t k) {
+  return grouped(rows) + " rows of " + to_string(k) + " vertices";
 }
 
-template <typename Rank>
-void unrank_checked(const Rank* ranks, const std::vector<py::ssize_t>& shape, std::size_t size, std::uint64_t n,
-                    std::uint64_t k, combinatorial::Order order, std::uint16_t* out, int workers) {
-  const std::uint64_t count = combination_count(n, k);
-  const std::size_t bad = first_offender(size, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
-    return combinatorial::first_rank_outside(ranks, begin, end, count);
+// Refuses the first rank outside [0, C(n, k)), naming it and its index.
+inline void check_ranks(const ArrayView& ranks, std::uint64_t n, std::uint64_t k, std::uint64_t count, int workers,
+                        const Origin& origin) {
+  const RankReader reader(ranks);
+  const std::size_t bad = first_offender(ranks.size, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
+    return reader.first_outside(begin, end, count);
   });
-  if (bad != size) throw_bad_rank(ranks[bad], bad, shape, n, k, count);
+  if (bad == ranks.size) return;
+  const Value value = value_at(ranks, bad);
+  const std::string where = "rank " + value.text() + " at index {}";
+  throw_at(ErrorKind::value,
+           value.negative ? where + " is negative"
+                          : where + " is not below C(" + to_string(n) + ", " + to_string(k) + ") = " + to_string(count),
+           bad, ranks.shape, origin);
+}
+
+// Unranks checked ranks into rows of k vertices, smallest first.
+inline void unrank_rows(const ArrayView& ranks, std::uint64_t n, std::uint64_t k, Order order, Vertex* out,
+                        int workers) {
+  const std::size_t size = ranks.size;
   if (size == 0 || k == 0) return;
   const auto nn = static_cast<std::int64_t>(n), kk = static_cast<std::int64_t>(k);
   const auto table = table_covering(nn, combinatorial::unrank_table_k(nn, kk));
-  const combinatorial::TableView& view = table->view();
   std::shared_ptr<const combinatorial::ColexBucketIndex> index;
-  if (combinatorial::unrank_wants_index(nn, kk, size)) index = index_for(view, nn, kk);
-  // Ranks were checked to be non-negative, so signed ones read as unsigned.
-  const auto* first = reinterpret_cast<const std::uint64_t*>(ranks);
-  parallel_for(size, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
-    using combinatorial::Order, combinatorial::RowLayout;
-    std::uint16_t* const at = out + begin * k;
-    if (order == Order::colex) {
-      combinatorial::unrank_batch<Order::colex, RowLayout::smallest_first>(view, index.get(), first + begin,
-                                                                           end - begin, nn, kk, at);
-    } else {
-      combinatorial::unrank_batch<Order::lex, RowLayout::smallest_first>(view, index.get(), first + begin,
-                                                                         end - begin, nn, kk, at);
-    }
+  if (combinatorial::unrank_wants_index(nn, kk, size)) index = index_for(table->view(), nn, kk);
+  const RankReader reader(ranks);
+  combinatorial::with_order(order, [&](auto o) {
+    parallel_for(size, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
+      reader.for_blocks(begin, end, [&](const Rank* block, std::size_t count, std::size_t at) {
+        combinatorial::unrank_batch<o.value, RowLayout::smallest_first>(table->view(), index.get(), block, count,
+                                                                        nn, kk, out + at * k);
+      });
+    });
   });
 }
 
-// Writes the k vertices of each rank into out, smallest first, in either
-// order. Checks everything before the first write.
-inline void unrank(const py::array& ranks_arg, std::uint64_t n, std::uint64_t k, const std::string& order_name,
-                   py::array& out, int workers) {
-  const combinatorial::Order order = parse_order(order_name);
-  const bool signed_ranks = py::isinstance<py::array_t<std::int64_t>>(ranks_arg);
-  py::array ranks = signed_ranks ? readable<std::int64_t>(ranks_arg, "ranks", "uint64 or int64")
-                                 : readable<std::uint64_t>(ranks_arg, "ranks", "uint64 or int64");
-  if (!is_plain<std::uint16_t>(out)) throw_wrong_array("out", "uint16");
-  auto* const dest = static_cast<std::uint16_t*>(out.mutable_data());  // "array is not writeable" here
-  check_vertex_count(n);
-  if (k > n) throw std::invalid_argument("k = " + to_string(k) + " is larger than n = " + to_string(n));
-  const auto size = static_cast<std::size_t>(ranks.size());
-  check_out_size(out, size, k);
+// The k vertices of each rank, smallest first, into `out` or a new uint16
+// array of shape ranks.shape + (k,). Checks everything before the first write.
+inline nb::object unrank(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_arg, nb::handle order_arg,
+                         nb::handle out_arg, nb::handle workers_arg, nb::handle origin_arg) {
+  const Order order = parse_order(order_arg);
+  const auto [n, k] = parse_n_k(n_arg, k_arg);
+  const int workers = parse_workers(workers_arg);
+  const Origin origin = parse_origin(origin_arg);
+  ArrayView ranks = view_of(ranks_arg, "ranks");
+  const std::uint64_t count = combination_count(n, k);
+  Shape shape = ranks.shape;
+  shape.push_back(static_cast<npy_intp>(k));
+  nb::object out = result_array<Vertex>(out_arg, shape, "uint16", rows_text(ranks.size, k));
   // Ranks that out overlaps would be overwritten before they are read.
-  if (overlap(out, ranks)) ranks = py::array::ensure(ranks.attr("copy")());
-  const std::vector<py::ssize_t> shape = shape_of(ranks);
-  const py::gil_scoped_release unlocked;
-  if (signed_ranks) {
-    unrank_checked(static_cast<const std::int64_t*>(ranks.data()), shape, size, n, k, order, dest, workers);
-  } else {
-    unrank_checked(static_cast<const std::uint64_t*>(ranks.data()), shape, size, n, k, order, dest, workers);
+  nb::object copy;
+  if (!out_arg.is_none() && may_overlap(reinterpret_cast<PyArrayObject*>(out.ptr()),
+                                        reinterpret_cast<PyArrayObject*>(ranks_arg.ptr()))) {
+    copy = nb::steal(PyArray_NewCopy(reinterpret_cast<PyArrayObject*>(ranks_arg.ptr()), NPY_CORDER));
+    if (!copy.is_valid()) throw nb::python_error();
+    ranks = view_of(copy, "ranks");
   }
+  Vertex* const dest = data_of<Vertex>(out);
+  {
+    const nb::gil_scoped_release unlocked;
+    check_ranks(ranks, n, k, count, workers, origin);
+    unrank_rows(ranks, n, k, order, dest, workers);
+  }
+  return out;
 }
 
-// What is wrong with a row of k vertices, read as given; empty when nothing.
+// What is wrong with a row of k vertices as given; empty when nothing.
 // Sorted rows must be strictly increasing; others are sorted first.
-template <typename Vertex>
-std::string row_problem(const Vertex* row, std::size_t k, std::uint64_t n, bool assume_sorted) {
-  for (std::size_t j = 0; j < k; ++j) {
-    if constexpr (std::is_signed_v<Vertex>) {
-      if (row[j] < 0) return "has vertex " + to_string(row[j]) + ", which is negative";
-    }
-    if (static_cast<std::uint64_t>(row[j]) >= n) {
-      return "has vertex " + to_string(row[j]) + ", which is not below n = " + to_string(n);
-    }
+inline std::string row_problem(const std::vector<Value>& row, std::uint64_t n, bool assume_sorted) {
+  for (const Value& v : row) {
+    if (v.negative) return "has vertex " + v.text() + ", which is negative";
+    if (v.magnitude >= n) return "has vertex " + v.text() + ", which is not below n = " + to_string(n);
   }
-  std::vector<Vertex> sorted(row, row + k);
+  std::vector<std::uint64_t> sorted;
+  for (const Value& v : row) sorted.push_back(v.magnitude);
   std::sort(sorted.begin(), sorted.end());
   const auto repeat = std::adjacent_find(sorted.begin(), sorted.end());
   if (repeat != sorted.end()) return "repeats vertex " + to_string(*repeat);
-  if (assume_sorted && !std::equal(sorted.begin(), sorted.end(), row)) return "is not strictly increasing";
-  return {};
-}
-
-// The index of the first of `rows` rows of k that row_problem() refuses.
-template <typename Vertex>
-std::size_t first_bad_in_block(const Vertex* block, std::size_t rows, std::size_t k, std::uint64_t n,
-                               bool assume_sorted) {
-  for (std::size_t r = 0; r < rows; ++r) {
-    if (!row_problem(block + r * k, k, n, assume_sorted).empty()) return r;
+  if (assume_sorted) {
+    for (std::size_t j = 0; j < row.size(); ++j) {
+      if (row[j].magnitude != sorted[j]) return "is not strictly increasing";
+    }
   }
-  throw std::logic_error("rank: a malformed row was detected but not found");
+  return {};
 }
 
 // Sorts a row of K vertices in place by compare-exchanges that compile to
 // conditional moves: rows in random order would mispredict most branches of
 // a comparison sort.
 template <std::size_t K>
-void sort_short_row(std::uint16_t* row) noexcept {
-  std::uint16_t v[K];
+void sort_short_row(Vertex* row) noexcept {
+  Vertex v[K];
   std::copy(row, row + K, v);
   for (std::size_t pass = 0; pass < K; ++pass) {
     for (std::size_t j = pass % 2; j + 1 < K; j += 2) {
-      const std::uint16_t a = v[j], b = v[j + 1];
+      const Vertex a = v[j], b = v[j + 1];
       const bool swap = b < a;
       v[j] = swap ? b : a;
       v[j + 1] = swap ? a : b;
@@ -143,7 +137,7 @@ void sort_short_row(std::uint16_t* row) noexcept {
 
 // Sorts a row in place: the network above for short rows, insertion sort for
 // longer ones, std::sort beyond.
-inline void sort_row(std::uint16_t* row, std::size_t k) noexcept {
+inline void sort_row(Vertex* row, std::size_t k) noexcept {
   switch (k) {
     case 0: case 1: return;
     case 2: return sort_short_row<2>(row);
@@ -157,116 +151,112 @@ inline void sort_row(std::uint16_t* row, std::size_t k) noexcept {
   }
   if (k > 32) return std::sort(row, row + k);
   for (std::size_t i = 1; i < k; ++i) {
-    const std::uint16_t v = row[i];
+    const Vertex v = row[i];
     std::size_t j = i;
     for (; j > 0 && row[j - 1] > v; --j) row[j] = row[j - 1];
     row[j] = v;
   }
 }
 
-// Ranks rows [begin, end) into out, or returns the first malformed row's
-// index (end when every row is well formed). Rows other than sorted uint16
-// ones are copied block by block into a buffer, converted and sorted there;
-// the input is never modified.
-template <combinatorial::Order O, typename Vertex, typename Coefficients>
-std::size_t rank_range(const Vertex* combs, std::size_t begin, std::size_t end, std::size_t k, std::uint64_t n,
+// Ranks rows [begin, end) of `combs` (rows of k along its last axis) into
+// out, or returns the first malformed row's index (end when all are well
+// formed). Sorted C-contiguous uint16 rows are read in place; others are
+// gathered block by block into a buffer, checked, sorted there. The input
+// is never modified.
+template <Order O, typename Coefficients>
+std::size_t rank_range(const ArrayView& combs, std::size_t begin, std::size_t end, std::size_t k, std::uint64_t n,
                        bool assume_sorted, Coefficients coef, std::int64_t* out) {
-  using combinatorial::RowCheck, combinatorial::RowLayout;
-  const std::size_t block_rows = std::max<std::size_t>(1, 8192 / k);
-  std::vector<std::uint16_t> buffer;
+  using combinatorial::RowCheck;
+  const bool in_place = assume_sorted && combs.is_plain<Vertex>();
+  const std::size_t block_rows = std::max<std::size_t>(1, block_items / k);
+  std::vector<Rank> wide;
+  std::vector<Vertex> narrow;
   for (std::size_t at = begin; at < end; at += block_rows) {
     const std::size_t rows = std::min(block_rows, end - at);
-    const Vertex* const block = combs + at * k;
-    const std::uint16_t* vertices = nullptr;
-    if constexpr (std::is_same_v<Vertex, std::uint16_t>) {
-      vertices = block;
-    }
-    if (!std::is_same_v<Vertex, std::uint16_t> || !assume_sorted) {
-      buffer.resize(rows * k);
+    const Vertex* vertices = reinterpret_cast<const Vertex*>(combs.data) + at * k;
+    if (!in_place) {
+      wide.resize(rows * k);
+      narrow.resize(rows * k);
+      gather(combs, at * k, rows * k, wide.data());
       bool in_range = true;
       for (std::size_t i = 0; i < rows * k; ++i) {
-        const Vertex v = block[i];
-        in_range &= static_cast<std::uint64_t>(v) < n;  // negative values wrap above n
-        buffer[i] = static_cast<std::uint16_t>(v);
+        in_range &= wide[i] < n;  // negatives were made 2^64 - 1
+        narrow[i] = static_cast<Vertex>(wide[i]);
       }
-      if (!in_range) return at + first_bad_in_block(block, rows, k, n, assume_sorted);
+      if (!in_range) return at;  // the exact row is found afterwards
       if (!assume_sorted) {
-        for (std::size_t r = 0; r < rows; ++r) sort_row(buffer.data() + r * k, k);
+        for (std::size_t r = 0; r < rows; ++r) sort_row(narrow.data() + r * k, k);
       }
-      vertices = buffer.data();
+      vertices = narrow.data();
     }
-    if (!combinatorial::rows_well_formed<RowCheck::increasing>(vertices, rows * k, k, n)) {
-      return at + first_bad_in_block(block, rows, k, n, assume_sorted);
-    }
+    if (!combinatorial::rows_well_formed<RowCheck::increasing>(vertices, rows * k, k, n)) return at;
     combinatorial::rank_rows_for_k<O, RowLayout::smallest_first>(vertices, rows, k, n, out + at, coef);
   }
   return end;
 }
 
-template <combinatorial::Order O, typename Vertex>
-std::size_t rank_all(const Vertex* combs, std::size_t rows, std::size_t k, std::uint64_t n, bool assume_sorted,
+template <Order O>
+std::size_t rank_all(const ArrayView& combs, std::size_t rows, std::size_t k, std::uint64_t n, bool assume_sorted,
                      std::int64_t* out, int workers) {
   using combinatorial::RankSource;
-  const auto kk = static_cast<std::int64_t>(k);
   const auto rank_rows = [&](auto coef) {
     return first_offender(rows, workers, rank_grain, [&](std::size_t begin, std::size_t end) {
       return rank_range<O>(combs, begin, end, k, n, assume_sorted, coef, out);
     });
   };
-  if (combinatorial::rank_source(O, n, k) == RankSource::table) {
-    const auto table = table_covering(combinatorial::rank_table_n(O, n), kk);
+  if (combinatorial::rank_source<O>(n, k) == RankSource::table) {
+    const auto table = table_covering(combinatorial::rank_table_n<O>(n), static_cast<std::int64_t>(k));
     return rank_rows(combinatorial::TableCoefficients::of(table->view()));
   }
   return rank_rows(combinatorial::CheckedCoefficients{});
 }
 
+// The vertices of row `row` of combs as given.
+inline std::vector<Value> row_values(const ArrayView& combs, std::size_t row, std::size_t k) {
+  std::vector<Value> values;
+  for (std::size_t j = 0; j < k; ++j) values.push_back(value_at(combs, row * k + j));
+  return values;
+}
+
 // The ranks of the rows along the last axis of combs, in either order: int64
 // when C(n, k) <= 2^63, uint64 above. A malformed row fails the whole call.
-inline py::array rank(const py::array& combs_arg, std::uint64_t n, const std::string& order_name, bool assume_sorted,
-                      int workers) {
-  const combinatorial::Order order = parse_order(order_name);
-  const bool signed_vertices = py::isinstance<py::array_t<std::int64_t>>(combs_arg);
-  const py::array combs = signed_vertices ? readable<std::int64_t>(combs_arg, "combs", "uint16 or int64")
-                                          : readable<std::uint16_t>(combs_arg, "combs", "uint16 or int64");
-  if (combs.ndim() < 1) throw std::invalid_argument("combs must have at least one axis, the vertices of a row");
-  check_vertex_count(n);
-  const auto k = static_cast<std::size_t>(combs.shape(combs.ndim() - 1));
+inline nb::object rank(nb::handle combs_arg, nb::handle n_arg, nb::handle order_arg, nb::handle sorted_arg,
+                       nb::handle workers_arg, nb::handle origin_arg) {
+  const Order order = parse_order(order_arg);
+  const std::uint64_t n = parse_vertex_count(n_arg);
+  const bool assume_sorted = parse_flag(sorted_arg, "assume_sorted");
+  const int workers = parse_workers(workers_arg);
+  const Origin origin = parse_origin(origin_arg);
+  const ArrayView combs = view_of(combs_arg, "combs");
+  if (combs.ndim() < 1) throw std::invalid_argument("combs must have at least one axis, the last holding each combination");
+  const auto k = static_cast<std::size_t>(combs.shape.back());
   const std::uint64_t count = combination_count(n, k);
-  const std::vector<py::ssize_t> shape = shape_of(combs, 1);
+  const Shape shape(combs.shape.begin(), combs.shape.end() - 1);
   std::size_t rows = 1;
-  for (const py::ssize_t extent : shape) rows *= static_cast<std::size_t>(extent);
-  py::array result = count <= (std::uint64_t{1} << 63) ? py::array(py::dtype::of<std::int64_t>(), shape)
-                                                      : py::array(py::dtype::of<std::uint64_t>(), shape);
+  for (const npy_intp extent : shape) rows *= static_cast<std::size_t>(extent);
+  check_memory(rows, sizeof(Rank), "the ranks of " + grouped(rows) + " rows");
+  nb::object result = count <= (std::uint64_t{1} << 63) ? new_array<std::int64_t>(shape) : new_array<Rank>(shape);
   // Ranks below 2^64 are written with the bits of int64 either way.
-  auto* const out = static_cast<std::int64_t*>(result.mutable_data());
+  auto* const out = data_of<std::int64_t>(result);
   if (k == 0) {
     std::fill(out, out + rows, 0);
     return result;
   }
   std::size_t bad = rows;
   {
-    const py::gil_scoped_release unlocked;
-    const auto run = [&](const auto* vertices) {
-      return order == combinatorial::Order::colex
-                 ? rank_all<combinatorial::Order::colex>(vertices, rows, k, n, assume_sorted, out, workers)
-                 : rank_all<combinatorial::Order::lex>(vertices, rows, k, n, assume_sorted, out, workers);
-    };
-    bad = signed_vertices ? run(static_cast<const std::int64_t*>(combs.data()))
-                          : run(static_cast<const std::uint16_t*>(combs.data()));
+    const nb::gil_scoped_release unlocked;
+    bad = combinatorial::with_order(
+        order, [&](auto o) { return rank_all<o.value>(combs, rows, k, n, assume_sorted, out, workers); });
   }
   if (bad != rows) {
-    const auto describe = [&](const auto* vertices) {
-      const auto* row = vertices + bad * k;
-      std::string text = "[";
-      for (std::size_t j = 0; j < k; ++j) {
-        if (j) text += ", ";
-        text += to_string(row[j]);
-      }
-      return text + "], " + row_problem(row, k, n, assume_sorted);
-    };
-    throw std::invalid_argument("row " + format_index(bad, shape) + " of combs, " +
-                                (signed_vertices ? describe(static_cast<const std::int64_t*>(combs.data()))
-                                                 : describe(static_cast<const std::uint16_t*>(combs.data()))));
+    // The block that failed holds the first malformed row.
+    for (; bad < rows && row_problem(row_values(combs, bad, k), n, assume_sorted).empty(); ++bad) {
+    }
+    if (bad == rows) throw std::logic_error("rank: a malformed row was detected but not found");
+    const std::vector<Value> row = row_values(combs, bad, k);
+    std::string text = "row {} of combs, [";
+    for (std::size_t j = 0; j < k; ++j) text += (j ? ", " : "") + row[j].text();
+    throw_at(ErrorKind::value, text + "], " + row_problem(row, n, assume_sorted), bad, shape, origin);
   }
   return result;
 }

@@ -4,42 +4,67 @@
 // the rows do not depend on how many threads write them.
 #pragma once
 
-#include <pybind11/numpy.h>
-#include <pybind11/pybind11.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "arrays.hpp"
+#include "arguments.hpp"
 #include "caches.hpp"
 #include "combinatorial/sample.hpp"
 #include "combinatorial/unrank.hpp"
 #include "parallel.hpp"
+#include "ranking.hpp"
 
 namespace core {
 
-// Writes `size` uniform k-subsets of {0..n-1} into out, smallest vertex
-// first, in random order; distinct unless `replace`.
-inline void sample(std::uint64_t n, std::uint64_t k, std::uint64_t size, std::uint64_t seed, bool replace,
-                   py::array& out, int workers) {
-  if (!is_plain<std::uint16_t>(out)) throw_wrong_array("out", "uint16");
-  auto* const dest = static_cast<std::uint16_t*>(out.mutable_data());  // "array is not writeable" here
-  check_vertex_count(n);
-  if (k > n) throw std::invalid_argument("k = " + to_string(k) + " is larger than n = " + to_string(n));
+// The checked arguments of a sample; count is C(n, k) where `countable`.
+struct SampleArguments {
+  std::uint64_t n, k;
+  Integer size;
+  bool replace, countable;
+  std::uint64_t count;
+};
+
+inline SampleArguments parse_sample(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg, nb::handle replace_arg) {
+  const auto [n, k] = parse_n_k(n_arg, k_arg);
+  const Integer size = parse_integer(size_arg, "size");
+  const bool replace = parse_flag(replace_arg, "replace");
   const bool countable = !combinatorial::binom_overflows(n, k);
   const std::uint64_t count = countable ? combinatorial::binom(n, k) : 0;
-  if (!replace && countable && size > count) {
-    throw std::invalid_argument("a sample of " + to_string(size) + " distinct combinations is more than the C(" +
+  if (!replace && countable && (size.beyond_64_bits || size.value > count)) {
+    throw std::invalid_argument("a sample of " + size.text() + " distinct combinations is more than the C(" +
                                 to_string(n) + ", " + to_string(k) + ") = " + to_string(count) + " there are");
   }
-  check_out_size(out, size, k);
-  if (size == 0 || k == 0) return;
-  const py::gil_scoped_release unlocked;
+  return {n, k, size, replace, countable, count};
+}
+
+// (n, k, size, replace, C(n, k) or None where it is 2^64 or more), checked
+// as sample checks them, for the Dask layer.
+inline nb::tuple sample_arguments(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg, nb::handle replace_arg) {
+  const SampleArguments a = parse_sample(n_arg, k_arg, size_arg, replace_arg);
+  nb::object count = a.countable ? nb::steal(PyLong_FromUnsignedLongLong(a.count)) : nb::none();
+  return nb::make_tuple(a.n, a.k, nb::steal(PyLong_FromString(a.size.exact.c_str(), nullptr, 10)), a.replace, count);
+}
+
+// `size` uniform k-subsets of {0..n-1} as a new (size, k) uint16 array, rows
+// smallest vertex first, in random order; distinct unless `replace`.
+// `seed_arg` is called for the 64-bit seed once everything is checked.
+inline nb::object sample(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg, nb::handle seed_arg,
+                         nb::handle replace_arg, nb::handle workers_arg) {
+  const auto [n, k, size, replace, countable, count] = parse_sample(n_arg, k_arg, size_arg, replace_arg);
+  const int workers = parse_workers(workers_arg);
+  if (size.beyond_64_bits) check_memory(~std::uint64_t{0}, 1, rows_text(size.value, k));
+  nb::object out = result_array<Vertex>(nb::none(), {static_cast<npy_intp>(size.value), static_cast<npy_intp>(k)},
+                                        "uint16", rows_text(size.value, k));
+  // Drawn once everything is checked: a failed call leaves the generator as it was.
+  const std::uint64_t seed = nb::cast<std::uint64_t>(seed_arg());
+  if (size.value == 0 || k == 0) return out;
+  Vertex* const dest = data_of<Vertex>(out);
+  const nb::gil_scoped_release unlocked;
   const auto nn = static_cast<std::int64_t>(n), kk = static_cast<std::int64_t>(k);
-  const auto rows = static_cast<std::size_t>(size);
+  const auto rows = static_cast<std::size_t>(size.value);
   // Ranges of whole blocks of randomness per thread.
   const auto by_blocks = [&](auto body) {
     const std::size_t blocks = (rows + combinatorial::sample_block - 1) / combinatorial::sample_block;
@@ -55,9 +80,9 @@ inline void sample(std::uint64_t n, std::uint64_t k, std::uint64_t size, std::ui
     } else {
       combinatorial::sample_distinct_rows(seed, nn, kk, rows, dest);
     }
-    return;
+    return out;
   }
-  std::vector<std::uint64_t> ranks(rows);
+  std::vector<Rank> ranks(rows);
   if (replace) {
     by_blocks([&](std::size_t begin, std::size_t end) {
       combinatorial::sample_ranks_with_replacement(seed, count, begin, end, ranks.data() + begin);
@@ -68,10 +93,11 @@ inline void sample(std::uint64_t n, std::uint64_t k, std::uint64_t size, std::ui
   const auto table = table_covering(nn, combinatorial::unrank_table_k(nn, kk));
   std::shared_ptr<const combinatorial::ColexBucketIndex> index;
   if (combinatorial::unrank_wants_index(nn, kk, rows)) index = index_for(table->view(), nn, kk);
-  parallel_for(rows, workers, std::size_t{1} << 15, [&](std::size_t begin, std::size_t end) {
-    combinatorial::unrank_batch<combinatorial::Order::colex, combinatorial::RowLayout::smallest_first>(
-        table->view(), index.get(), ranks.data() + begin, end - begin, nn, kk, dest + begin * k);
+  parallel_for(rows, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
+    combinatorial::unrank_batch<Order::colex, RowLayout::smallest_first>(table->view(), index.get(), ranks.data() + begin,
+                                                                         end - begin, nn, kk, dest + begin * k);
   });
+  return out;
 }
 
 }  // namespace core

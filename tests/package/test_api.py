@@ -10,7 +10,7 @@ from hypothesis import strategies as st
 
 try:
     import combinatorial as c
-    from combinatorial._validation import resolve_workers
+    from combinatorial._core import resolve_workers
 except ModuleNotFoundError as error:  # only a missing package skips, not a broken one
     if error.name != "combinatorial":
         raise

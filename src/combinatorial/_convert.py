@@ -1,0 +1,106 @@
+"""Conversion of the public functions' arguments into what ``_core`` reads.
+
+Nothing here checks a value: ``_core`` checks every argument and array, once,
+and writes every message that names one. This module only turns array-likes
+into ndarrays of integers (which ``_core`` reads in place, whatever their
+strides) and refuses what holds no integers at all.
+"""
+
+from __future__ import annotations
+
+from typing import Any, TypeGuard
+
+import numpy as np
+from numpy.typing import NDArray
+
+INT64 = np.dtype(np.int64)
+UINT64 = np.dtype(np.uint64)
+
+INT64_MIN = -(2**63)
+INT64_MAX = 2**63 - 1
+UINT64_MAX = 2**64 - 1
+
+
+def is_integer_scalar(value: object) -> bool:
+    """Whether ``value`` is one integer (a Python int or a NumPy integer), not a bool."""
+    return (type(value) is int or isinstance(value, (int, np.integer))) and not isinstance(value, (bool, np.bool_))
+
+
+def integer_array(value: object, name: str) -> NDArray[Any]:
+    """``value`` as an ndarray of integers in native byte order, without copying an ndarray that is one.
+
+    Integers that fit no 64-bit dtype give an object array of Python ints.
+    Bools, floats, strings and other objects are refused with TypeError,
+    even where NumPy would cast them.
+    """
+    array = value if type(value) is np.ndarray else np.asarray(value)
+    kind = array.dtype.kind
+    if kind == "i" or kind == "u":
+        return array if array.dtype.isnative else array.astype(array.dtype.newbyteorder("="))
+    if kind == "f" and not isinstance(value, np.ndarray):
+        # NumPy turns a list mixing negatives and values of 2^63 or more into
+        # floats; looked at as objects, they may all be ints.
+        array = np.asarray(value, dtype=object)
+        kind = "O"
+    if kind == "O":
+        return _object_integers(array, name)
+    if kind == "b":
+        raise TypeError(f"{name} must hold integers, not bools")
+    what = "strings" if kind in "US" else array.dtype.name
+    raise TypeError(f"{name} must hold integers, not {what}")
+
+
+def _object_integers(array: NDArray[Any], name: str) -> NDArray[Any]:
+    """An object array of integers as int64 or uint64 where they fit, else as Python ints."""
+    values = []
+    for item in array.flat:
+        if isinstance(item, (bool, np.bool_)) or not isinstance(item, (int, np.integer)):
+            raise TypeError(f"{name} must hold integers, not {type(item).__name__}")
+        values.append(int(item))
+    low = min(values, default=0)
+    high = max(values, default=0)
+    if low >= INT64_MIN and high <= INT64_MAX:
+        return np.array(values, dtype=INT64).reshape(array.shape)
+    if low >= 0 and high <= UINT64_MAX:
+        return np.array(values, dtype=UINT64).reshape(array.shape)
+    result = np.empty(array.shape, dtype=object)
+    result.flat[:] = values
+    return result
+
+
+def fixed_width(value: object, name: str) -> NDArray[Any]:
+    """``value`` as an ndarray of 64-bit or narrower integers, for ranks and vertices.
+
+    Python ints beyond 64 bits are clipped to the ends of int64 or uint64,
+    where they are still out of range for every check ``_core`` makes of a
+    vertex or a rank (below n, below C(n, k) < 2^64), so the same error is
+    raised; only the value it names differs.
+    """
+    array = integer_array(value, name)
+    if array.dtype.kind != "O":
+        return array
+    values = [int(v) for v in array.flat]
+    if min(values, default=0) >= 0:
+        clipped = [min(v, UINT64_MAX) for v in values]
+        return np.array(clipped, dtype=UINT64).reshape(array.shape)
+    clipped = [min(max(v, INT64_MIN), INT64_MAX) for v in values]
+    return np.array(clipped, dtype=INT64).reshape(array.shape)
+
+
+def is_readable(value: object) -> TypeGuard[NDArray[np.integer[Any]]]:
+    """Whether ``_core`` reads ``value`` as it is: an ndarray of integers in native byte order."""
+    return type(value) is np.ndarray and value.dtype.kind in "iu" and value.dtype.isnative
+
+
+def seed_from(rng: Any) -> Any:
+    """A function drawing one 64-bit seed from ``rng``, a Generator or anything default_rng takes.
+
+    ``_core`` calls it once every argument has been checked, so that a call
+    that fails leaves a Generator's state as it was.
+    """
+
+    def draw() -> int:
+        generator = rng if isinstance(rng, np.random.Generator) else np.random.default_rng(rng)
+        return int(generator.integers(0, 2**64, dtype=np.uint64))
+
+    return draw

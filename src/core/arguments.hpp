@@ -1,0 +1,355 @@
+// The package's one place of checks: every argument and array the public
+// functions take is checked here, once, and every message that names a value
+// or an element is written here. The Python modules only convert.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "combinatorial/binomial.hpp"
+#include "combinatorial/order.hpp"
+#include "combinatorial/types.hpp"
+#include "numpy.hpp"
+#include "parallel.hpp"
+
+namespace core {
+
+using std::to_string;
+
+// --- Errors that name an element ---------------------------------------------
+
+// Which Python exception an error becomes.
+enum class ErrorKind { value, overflow, type };
+
+// An error about one element of an array the caller passed. Its text has
+// "{}" where the element's index goes; the index is kept apart so that
+// Python receives it as the exception's `index` attribute, a tuple.
+struct ElementError {
+  ErrorKind kind;
+  std::string text;
+  Shape index;
+};
+
+// Where an array passed by the caller begins inside a larger one (a block of
+// a Dask array): added to every index an error names. Empty for none.
+using Origin = Shape;
+
+// The index of element `flat` of a C-ordered array of `shape`, plus `origin`
+// where given (aligned to the leading axes).
+inline Shape index_of(std::size_t flat, const Shape& shape, const Origin& origin) {
+  Shape at(shape.size());
+  for (std::size_t axis = shape.size(); axis-- > 0;) {
+    const auto extent = static_cast<std::size_t>(shape[axis]);
+    at[axis] = extent ? static_cast<npy_intp>(flat % extent) : 0;
+    flat = extent ? flat / extent : 0;
+  }
+  for (std::size_t axis = 0; axis < at.size() && axis < origin.size(); ++axis) at[axis] += origin[axis];
+  return at;
+}
+
+// "5" for one axis, "(1, 2)" otherwise.
+inline std::string index_text(const Shape& index) {
+  if (index.size() == 1) return to_string(index[0]);
+  std::string text = "(";
+  for (std::size_t axis = 0; axis < index.size(); ++axis) {
+    if (axis) text += ", ";
+    text += to_string(index[axis]);
+  }
+  return text + ")";
+}
+
+[[noreturn]] inline void throw_at(ErrorKind kind, std::string text, std::size_t flat, const Shape& shape,
+                                  const Origin& origin) {
+  throw ElementError{kind, std::move(text), index_of(flat, shape, origin)};
+}
+
+// Raises an ElementError as its Python exception, with `index` set.
+inline void raise_element_error(const ElementError& error) {
+  PyObject* type = error.kind == ErrorKind::overflow ? PyExc_OverflowError
+                   : error.kind == ErrorKind::type   ? PyExc_TypeError
+                                                     : PyExc_ValueError;
+  std::string text = error.text;
+  if (const auto at = text.find("{}"); at != std::string::npos) text.replace(at, 2, index_text(error.index));
+  nb::object message = nb::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  if (!message.is_valid()) return;  // the failed call set its own error
+  nb::object exception = nb::steal(PyObject_CallOneArg(type, message.ptr()));
+  if (!exception.is_valid()) return;
+  nb::list index;
+  for (const npy_intp i : error.index) index.append(nb::int_(static_cast<std::int64_t>(i)));
+  if (PyObject_SetAttrString(exception.ptr(), "index", nb::tuple(index).ptr()) < 0) return;
+  PyErr_SetObject(type, exception.ptr());
+}
+
+[[noreturn]] inline void type_error(const std::string& text) { throw nb::type_error(text.c_str()); }
+
+inline std::string python_type_name(nb::handle value) { return Py_TYPE(value.ptr())->tp_name; }
+
+// "1,234,567", as Python's format(n, ",") writes it.
+inline std::string grouped(std::uint64_t value) {
+  std::string digits = to_string(value), text;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i && (digits.size() - i) % 3 == 0) text += ',';
+    text += digits[i];
+  }
+  return text;
+}
+
+// --- Integers, flags, the order, workers -------------------------------------
+
+// A non-negative integer argument: its value, saturated at 2^64 - 1, and its
+// exact text for messages (Python ints have no bound).
+struct Integer {
+  std::uint64_t value = 0;
+  bool beyond_64_bits = false;
+  std::string exact;
+  const std::string& text() const { return exact; }
+};
+
+inline bool is_bool(nb::handle value) {
+  return PyBool_Check(value.ptr()) || PyObject_TypeCheck(value.ptr(), &PyBoolArrType_Type);
+}
+
+// `value` as a non-negative integer: a Python int or anything with
+// __index__ (NumPy integers), bools refused.
+inline Integer parse_integer(nb::handle value, const char* name) {
+  if (is_bool(value)) type_error(std::string(name) + " must be an integer, not a bool");
+  nb::object number = nb::steal(PyNumber_Index(value.ptr()));
+  if (!number.is_valid()) {
+    PyErr_Clear();
+    type_error(std::string(name) + " must be an integer, not " + python_type_name(value));
+  }
+  Integer result;
+  int overflow = 0;
+  const long long small = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+  if (overflow == 0 && small >= 0) {
+    result.value = static_cast<std::uint64_t>(small);
+    result.exact = to_string(result.value);
+    return result;
+  }
+  result.exact = nb::borrow<nb::str>(nb::str(number)).c_str();
+  if (overflow < 0 || (overflow == 0 && small < 0)) throw std::invalid_argument(std::string(name) + " = " + result.exact + " is negative");
+  const unsigned long long wide = PyLong_AsUnsignedLongLong(number.ptr());
+  if (wide == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+    PyErr_Clear();
+    result.value = ~std::uint64_t{0};
+    result.beyond_64_bits = true;
+  } else {
+    result.value = wide;
+  }
+  return result;
+}
+
+// n, the number of vertices: at most max_vertex_count.
+inline std::uint64_t parse_vertex_count(nb::handle value) {
+  const Integer n = parse_integer(value, "n");
+  if (n.beyond_64_bits || n.value > combinatorial::max_vertex_count) {
+    throw std::invalid_argument("n = " + n.text() + " is too large: vertices are 16-bit, so n must be at most " +
+                                to_string(combinatorial::max_vertex_count));
+  }
+  return n.value;
+}
+
+// n and k, with k <= n.
+inline std::pair<std::uint64_t, std::uint64_t> parse_n_k(nb::handle n_arg, nb::handle k_arg) {
+  const std::uint64_t n = parse_vertex_count(n_arg);
+  const Integer k = parse_integer(k_arg, "k");
+  if (k.beyond_64_bits || k.value > n) {
+    throw std::invalid_argument("k = " + k.text() + " is larger than n = " + to_string(n));
+  }
+  return {n, k.value};
+}
+
+inline combinatorial::Order parse_order(nb::handle value) {
+  if (PyUnicode_Check(value.ptr())) {
+    if (PyUnicode_CompareWithASCIIString(value.ptr(), "lex") == 0) return combinatorial::Order::lex;
+    if (PyUnicode_CompareWithASCIIString(value.ptr(), "colex") == 0) return combinatorial::Order::colex;
+  }
+  nb::object text = nb::steal(PyObject_Repr(value.ptr()));
+  if (!text.is_valid()) throw nb::python_error();
+  throw std::invalid_argument(std::string("order must be \"lex\" or \"colex\", not ") +
+                              nb::borrow<nb::str>(text).c_str());
+}
+
+inline bool parse_flag(nb::handle value, const char* name) {
+  if (value.ptr() == Py_True) return true;
+  if (value.ptr() == Py_False) return false;
+  if (PyObject_TypeCheck(value.ptr(), &PyBoolArrType_Type)) return PyObject_IsTrue(value.ptr()) == 1;
+  type_error(std::string(name) + " must be a bool, not " + python_type_name(value));
+}
+
+// More threads than this are never useful; it keeps the count a C int.
+inline constexpr long long max_workers = 1 << 16;
+
+// The thread count that `workers` asks for, as SciPy reads it: None is
+// every usable core (-1, counted only when a batch is worth splitting); a
+// positive count as is; a negative one counts back from the usable cores
+// (-1 all of them, -2 all but one), leaving at least one; 0 is refused.
+inline int parse_workers(nb::handle value) {
+  if (value.is_none()) return -1;
+  if (is_bool(value) || !PyIndex_Check(value.ptr())) {
+    type_error("workers must be an int or None, not " + python_type_name(value));
+  }
+  nb::object number = nb::steal(PyNumber_Index(value.ptr()));
+  if (!number.is_valid()) throw nb::python_error();
+  int overflow = 0;
+  long long count = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+  if (overflow > 0 || count > max_workers) return static_cast<int>(max_workers);
+  if (overflow < 0) count = -max_workers - 1;
+  if (count > 0) return static_cast<int>(count);
+  if (count == 0) throw std::invalid_argument("workers must not be 0: use None or -1 for all cores, 1 for one thread");
+  return static_cast<int>(std::max<long long>(1, usable_cores() + 1 + count));
+}
+
+// Where the block an error is named in begins: a tuple of ints, or ().
+inline Origin parse_origin(nb::handle value) {
+  Origin origin;
+  for (nb::handle item : nb::borrow<nb::tuple>(value)) origin.push_back(nb::cast<npy_intp>(item));
+  return origin;
+}
+
+// A non-negative integer argument as a Python int, checked as every count is.
+inline nb::object count(nb::handle value, const char* name) {
+  return nb::steal(PyLong_FromString(parse_integer(value, name).exact.c_str(), nullptr, 10));
+}
+
+// --- Counts, memory ------------------------------------------------------------
+
+[[noreturn]] inline void throw_overflow(const std::string& n, const std::string& k) {
+  throw std::overflow_error("C(" + n + ", " + k + ") is 2^64 or more and does not fit 64 bits");
+}
+
+// C(n, k), the number of k-combinations of n; OverflowError beyond 64 bits.
+inline std::uint64_t combination_count(std::uint64_t n, std::uint64_t k) {
+  if (combinatorial::binom_overflows(n, k)) throw_overflow(to_string(n), to_string(k));
+  return combinatorial::binom(n, k);
+}
+
+// Results up to this size are allocated without asking the system first.
+inline constexpr std::uint64_t small_result_bytes = std::uint64_t{1} << 26;
+
+// MemAvailable from /proc/meminfo in bytes, or 0 where there is none.
+inline std::uint64_t available_memory() {
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key;
+  std::uint64_t kib = 0;
+  std::string unit;
+  while (meminfo >> key >> kib >> unit) {
+    if (key == "MemAvailable:") return kib * 1024;
+  }
+  return 0;
+}
+
+[[noreturn]] inline void memory_error(const std::string& text) {
+  PyErr_SetString(PyExc_MemoryError, text.c_str());
+  throw nb::python_error();
+}
+
+// Refuses `count` items of `item_bytes` each when they are more than the
+// memory available, before anything is allocated; `what` names them
+// ("1,000 rows of 4 vertices").
+inline void check_memory(std::uint64_t count, std::uint64_t item_bytes, const std::string& what) {
+  std::uint64_t bytes = 0;
+  const bool huge = __builtin_mul_overflow(count, item_bytes, &bytes);
+  if (!huge && bytes <= small_result_bytes) return;
+  const std::uint64_t available = available_memory();
+  if (huge || (available != 0 && bytes > available)) {
+    memory_error(what + " need " + (huge ? "more than 2^64" : grouped(bytes)) + " bytes, more than the " +
+                 grouped(available) + " bytes of memory available");
+  }
+}
+
+// --- Arrays ----------------------------------------------------------------------
+
+// An input array of integers read in place. The Python layer converts other
+// inputs (lists, byte-swapped arrays, object arrays) before they come here.
+inline ArrayView view_of(nb::handle value, const char* name) {
+  if (!PyArray_Check(value.ptr())) type_error(std::string(name) + " must be a numpy.ndarray, not " + python_type_name(value));
+  auto* array = reinterpret_cast<PyArrayObject*>(value.ptr());
+  PyArray_Descr* dtype = PyArray_DESCR(array);
+  const bool native = PyArray_ISNBO(dtype->byteorder) || PyArray_ITEMSIZE(array) == 1;
+  const char kind = dtype->kind;
+  const auto width = PyArray_ITEMSIZE(array);
+  ArrayView view;
+  if (native && (kind == 'i' || kind == 'u') && (width == 1 || width == 2 || width == 4 || width == 8)) {
+    const bool is_signed = kind == 'i';
+    view.element = width == 1 ? (is_signed ? Element::i8 : Element::u8)
+                   : width == 2 ? (is_signed ? Element::i16 : Element::u16)
+                   : width == 4 ? (is_signed ? Element::i32 : Element::u32)
+                                : (is_signed ? Element::i64 : Element::u64);
+  } else {
+    nb::object text = nb::steal(PyObject_Str(reinterpret_cast<PyObject*>(dtype)));
+    type_error(std::string(name) + " must hold integers in native byte order, not " +
+               (text.is_valid() ? nb::borrow<nb::str>(text).c_str() : "this dtype"));
+  }
+  view.data = static_cast<const char*>(PyArray_DATA(array));
+  const int ndim = PyArray_NDIM(array);
+  view.shape.assign(PyArray_DIMS(array), PyArray_DIMS(array) + ndim);
+  view.strides.assign(PyArray_STRIDES(array), PyArray_STRIDES(array) + ndim);
+  view.size = static_cast<std::size_t>(PyArray_SIZE(array));
+  return view;
+}
+
+// A new C-ordered array of T; MemoryError when it cannot be had.
+template <typename T>
+nb::object new_array(const Shape& shape) {
+  PyObject* array = PyArray_SimpleNew(static_cast<int>(shape.size()), const_cast<npy_intp*>(shape.data()),
+                                      type_number<T>());
+  if (array == nullptr) throw nb::python_error();
+  return nb::steal(array);
+}
+
+template <typename T>
+T* data_of(const nb::object& array) noexcept {
+  return static_cast<T*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.ptr())));
+}
+
+inline std::string shape_text(const Shape& shape) {
+  std::string text = "(";
+  for (std::size_t axis = 0; axis < shape.size(); ++axis) {
+    if (axis) text += ", ";
+    text += to_string(shape[axis]);
+  }
+  return text + (shape.size() == 1 ? ",)" : ")");
+}
+
+// The array to write a result of `shape` into: `out` when it can take it in
+// place (a writeable, C-contiguous, aligned ndarray of T and that shape), a
+// new array when `out` is None and the memory for it is there.
+template <typename T>
+nb::object result_array(nb::handle out, const Shape& shape, const char* dtype_name, const std::string& what) {
+  if (out.is_none()) {
+    std::uint64_t count = 1;
+    for (const npy_intp extent : shape) {
+      if (__builtin_mul_overflow(count, static_cast<std::uint64_t>(extent), &count)) count = ~std::uint64_t{0};
+    }
+    check_memory(count, sizeof(T), what);
+    return new_array<T>(shape);
+  }
+  if (!PyArray_Check(out.ptr())) {
+    type_error(std::string("out must be a numpy.ndarray of ") + dtype_name + ", not " + python_type_name(out));
+  }
+  auto* array = reinterpret_cast<PyArrayObject*>(out.ptr());
+  PyArray_Descr* dtype = PyArray_DESCR(array);
+  if (dtype->type_num != type_number<T>() || !PyArray_ISNBO(dtype->byteorder)) {
+    nb::object text = nb::steal(PyObject_Str(reinterpret_cast<PyObject*>(dtype)));
+    type_error(std::string("out must have dtype ") + dtype_name + ", not " +
+               (text.is_valid() ? nb::borrow<nb::str>(text).c_str() : "another"));
+  }
+  if (!PyArray_IS_C_CONTIGUOUS(array) || !PyArray_ISALIGNED(array)) {
+    type_error("out must be C-contiguous and aligned, such as a new numpy.empty array");
+  }
+  const Shape given(PyArray_DIMS(array), PyArray_DIMS(array) + PyArray_NDIM(array));
+  if (given != shape) {
+    throw std::invalid_argument("out has shape " + shape_text(given) + ", but shape " + shape_text(shape) +
+                                " is expected");
+  }
+  if (!PyArray_ISWRITEABLE(array)) throw std::invalid_argument("out is read-only: it is not writeable");
+  return nb::borrow(out);
+}
+
+}  // namespace core

@@ -1,0 +1,206 @@
+// NumPy arrays as the core reads and writes them, through NumPy's C API:
+// inputs of any integer dtype, any strides (broadcast, negative, Fortran
+// order, unaligned) read in place; results allocated as new C-ordered arrays.
+#pragma once
+
+#include <Python.h>
+
+#define NPY_NO_DEPRECATED_API NPY_2_0_API_VERSION
+#define PY_ARRAY_UNIQUE_SYMBOL combinatorial_core_ARRAY_API
+#include <numpy/arrayobject.h>
+
+#include <nanobind/nanobind.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace core {
+
+namespace nb = nanobind;
+
+// Loads NumPy's C API; called once when the module is imported.
+inline void import_numpy() {
+  if (PyArray_ImportNumPyAPI() < 0) throw nb::python_error();
+}
+
+using Shape = std::vector<npy_intp>;
+
+// The integer element types an input may have, in native byte order.
+enum class Element { i8, u8, i16, u16, i32, u32, i64, u64 };
+
+// Calls body(T{}) with T the C type of the element type.
+template <typename Body>
+decltype(auto) with_element(Element element, Body&& body) {
+  switch (element) {
+    case Element::i8: return body(std::int8_t{});
+    case Element::u8: return body(std::uint8_t{});
+    case Element::i16: return body(std::int16_t{});
+    case Element::u16: return body(std::uint16_t{});
+    case Element::i32: return body(std::int32_t{});
+    case Element::u32: return body(std::uint32_t{});
+    case Element::i64: return body(std::int64_t{});
+    case Element::u64: return body(std::uint64_t{});
+  }
+  __builtin_unreachable();
+}
+
+template <typename T>
+constexpr Element element_of() noexcept {
+  if constexpr (std::is_same_v<T, std::int8_t>) return Element::i8;
+  else if constexpr (std::is_same_v<T, std::uint8_t>) return Element::u8;
+  else if constexpr (std::is_same_v<T, std::int16_t>) return Element::i16;
+  else if constexpr (std::is_same_v<T, std::uint16_t>) return Element::u16;
+  else if constexpr (std::is_same_v<T, std::int32_t>) return Element::i32;
+  else if constexpr (std::is_same_v<T, std::uint32_t>) return Element::u32;
+  else if constexpr (std::is_same_v<T, std::int64_t>) return Element::i64;
+  else return Element::u64;
+}
+
+template <typename T>
+int type_number() noexcept {
+  switch (element_of<T>()) {
+    case Element::i8: return NPY_INT8;
+    case Element::u8: return NPY_UINT8;
+    case Element::i16: return NPY_INT16;
+    case Element::u16: return NPY_UINT16;
+    case Element::i32: return NPY_INT32;
+    case Element::u32: return NPY_UINT32;
+    case Element::i64: return NPY_INT64;
+    case Element::u64: return NPY_UINT64;
+  }
+  __builtin_unreachable();
+}
+
+// An input array's elements where they lie: byte strides, any of them zero
+// or negative, any alignment. The array is borrowed for the call, which
+// holds a reference to it.
+struct ArrayView {
+  const char* data = nullptr;
+  Element element = Element::u64;
+  Shape shape;
+  Shape strides;  // bytes
+  std::size_t size = 1;
+
+  int ndim() const noexcept { return static_cast<int>(shape.size()); }
+
+  // Whether the elements are of type T, C-contiguous and aligned, so that a
+  // kernel may read them as a plain T array.
+  template <typename T>
+  bool is_plain() const noexcept {
+    if (element != element_of<T>() || reinterpret_cast<std::uintptr_t>(data) % alignof(T)) return false;
+    npy_intp step = sizeof(T);
+    for (int axis = ndim(); axis-- > 0;) {
+      if (shape[axis] != 1 && strides[axis] != step) return size == 0;
+      step *= shape[axis];
+    }
+    return true;
+  }
+};
+
+// Element `flat` (in C order) as a value of its own type, widened.
+struct Value {
+  bool negative;
+  std::uint64_t magnitude;  // the value itself when not negative
+  std::string text() const {
+    return negative ? "-" + std::to_string(magnitude) : std::to_string(magnitude);
+  }
+};
+
+template <typename T>
+T load(const char* at) noexcept {
+  T value;
+  std::memcpy(&value, at, sizeof value);  // any alignment
+  return value;
+}
+
+// The byte offset of element `flat` in C order.
+inline npy_intp offset_of(const ArrayView& array, std::size_t flat) noexcept {
+  npy_intp offset = 0;
+  for (int axis = array.ndim(); axis-- > 0;) {
+    const auto extent = static_cast<std::size_t>(array.shape[axis]);
+    offset += static_cast<npy_intp>(flat % extent) * array.strides[axis];
+    flat /= extent;
+  }
+  return offset;
+}
+
+inline Value value_at(const ArrayView& array, std::size_t flat) {
+  const char* at = array.data + offset_of(array, flat);
+  return with_element(array.element, [&](auto zero) {
+    using T = decltype(zero);
+    const T v = load<T>(at);
+    if constexpr (std::is_signed_v<T>) {
+      if (v < 0) return Value{true, static_cast<std::uint64_t>(-(v + 1)) + 1};
+    }
+    return Value{false, static_cast<std::uint64_t>(v)};
+  });
+}
+
+// Copies elements [begin, begin + count) in C order into out as uint64:
+// negative values become 2^64 - 1, above every bound the core checks
+// against (a rank below C(n, k) < 2^64, a vertex below n <= 2^32). Reads
+// one run of the last axis at a time. Does not allocate.
+template <typename T>
+void gather_as(const ArrayView& array, std::size_t begin, std::size_t count, std::uint64_t* out) noexcept {
+  const auto convert = [](T v) {
+    if constexpr (std::is_signed_v<T>) {
+      return v < 0 ? ~std::uint64_t{0} : static_cast<std::uint64_t>(v);
+    } else {
+      return static_cast<std::uint64_t>(v);
+    }
+  };
+  if (array.ndim() == 0) {
+    for (std::size_t i = 0; i < count; ++i) out[i] = convert(load<T>(array.data));
+    return;
+  }
+  const int last = array.ndim() - 1;
+  const auto extent = static_cast<std::size_t>(array.shape[last]);
+  const npy_intp step = array.strides[last];
+  std::size_t flat = begin;
+  while (count > 0) {
+    const std::size_t column = flat % extent;
+    const std::size_t run = std::min(count, extent - column);
+    const char* at = array.data + offset_of(array, flat);
+    if (step == static_cast<npy_intp>(sizeof(T))) {
+      for (std::size_t j = 0; j < run; ++j) out[j] = convert(load<T>(at + j * sizeof(T)));
+    } else {
+      for (std::size_t j = 0; j < run; ++j, at += step) out[j] = convert(load<T>(at));
+    }
+    out += run;
+    flat += run;
+    count -= run;
+  }
+}
+
+inline void gather(const ArrayView& array, std::size_t begin, std::size_t count, std::uint64_t* out) noexcept {
+  with_element(array.element, [&](auto zero) { gather_as<decltype(zero)>(array, begin, count, out); });
+}
+
+// The bytes [first, last) that an array's elements span.
+inline std::pair<std::uintptr_t, std::uintptr_t> byte_extent(PyArrayObject* array) noexcept {
+  auto first = reinterpret_cast<std::uintptr_t>(PyArray_DATA(array)), last = first;
+  if (PyArray_SIZE(array) == 0) return {first, first};
+  last += static_cast<std::uintptr_t>(PyArray_ITEMSIZE(array));
+  for (int axis = 0; axis < PyArray_NDIM(array); ++axis) {
+    const npy_intp reach = (PyArray_DIM(array, axis) - 1) * PyArray_STRIDE(array, axis);
+    if (reach < 0) first -= static_cast<std::uintptr_t>(-reach);
+    else last += static_cast<std::uintptr_t>(reach);
+  }
+  return {first, last};
+}
+
+// Whether two arrays may share a byte: their extents overlap.
+inline bool may_overlap(PyArrayObject* a, PyArrayObject* b) noexcept {
+  const auto [a0, a1] = byte_extent(a);
+  const auto [b0, b1] = byte_extent(b);
+  return a0 < a1 && b0 < b1 && a0 < b1 && b0 < a1;
+}
+
+}  // namespace core

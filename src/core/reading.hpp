@@ -1,0 +1,76 @@
+// Reading the caller's arrays block by block: ranks and rows of vertices,
+// in place where they already are what the kernels take, otherwise gathered
+// through their strides into a small buffer per block. Extra memory is one
+// block per thread, whatever the layout of the input.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "combinatorial/types.hpp"
+#include "combinatorial/unrank.hpp"
+#include "numpy.hpp"
+
+namespace core {
+
+using combinatorial::Rank;
+using combinatorial::Vertex;
+
+// Elements per gathered block: 32 KiB of uint64, well inside L1 and L2.
+inline constexpr std::size_t block_items = 4096;
+
+// Ranks of an array of any integer dtype and layout, read as Rank: in place
+// for C-contiguous, aligned uint64 (or int64 once checked non-negative);
+// gathered otherwise, negatives becoming 2^64 - 1, outside every count.
+class RankReader {
+ public:
+  explicit RankReader(const ArrayView& ranks) noexcept
+      : ranks_(ranks),
+        in_place_(ranks.is_plain<std::uint64_t>() || ranks.is_plain<std::int64_t>()),
+        is_signed_(ranks.element == Element::i64) {}
+
+  // The first index in [begin, end) whose rank is outside [0, count), or end.
+  std::size_t first_outside(std::size_t begin, std::size_t end, std::uint64_t count) const noexcept {
+    if (in_place_) {
+      return is_signed_ ? combinatorial::first_rank_outside(data<std::int64_t>(), begin, end, count)
+                        : combinatorial::first_rank_outside(data<std::uint64_t>(), begin, end, count);
+    }
+    std::array<Rank, block_items> buffer;
+    for (std::size_t at = begin; at < end; at += block_items) {
+      const std::size_t size = std::min(block_items, end - at);
+      gather(ranks_, at, size, buffer.data());
+      const std::size_t bad = combinatorial::first_rank_outside(buffer.data(), 0, size, count);
+      if (bad != size) return at + bad;
+    }
+    return end;
+  }
+
+  // Calls body(ranks, size, at) for consecutive blocks of [begin, end), each
+  // a plain array of checked ranks starting at element `at`.
+  template <typename Body>
+  void for_blocks(std::size_t begin, std::size_t end, Body body) const {
+    if (in_place_) {
+      // Checked non-negative, so signed ranks read as unsigned.
+      return body(reinterpret_cast<const Rank*>(ranks_.data) + begin, end - begin, begin);
+    }
+    std::array<Rank, block_items> buffer;
+    for (std::size_t at = begin; at < end; at += block_items) {
+      const std::size_t size = std::min(block_items, end - at);
+      gather(ranks_, at, size, buffer.data());
+      body(static_cast<const Rank*>(buffer.data()), size, at);
+    }
+  }
+
+ private:
+  template <typename T>
+  const T* data() const noexcept {
+    return reinterpret_cast<const T*>(ranks_.data);
+  }
+  const ArrayView& ranks_;
+  bool in_place_;
+  bool is_signed_;
+};
+
+}  // namespace core
