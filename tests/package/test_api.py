@@ -225,3 +225,56 @@ def test_negative_ranks_are_refused_even_where_c_n_k_exceeds_2_to_63():
         with pytest.raises(ValueError, match=r"rank -5000000000000000000 at index 1 is negative"):
             call()
     assert (out == 7).all()
+
+
+@pytest.mark.parametrize("call, error, index", [
+    (lambda: c.unrank([[0, 1], [99, 2]], 5, 2), ValueError, (1, 0)),
+    (lambda: c.rank(np.array([[[0, 1], [1, 1]]]), 4), ValueError, (0, 1)),
+    (lambda: c.faces(np.array([0, 10]), 5, 2), ValueError, (1,)),
+    (lambda: c.comb([[10, 68], [70, 5]], [[2, 34], [35, 2]]), OverflowError, (0, 1)),
+    (lambda: c.comb(np.array([3, -1], np.int8), [[1], [2]]), ValueError, (1,)),  # in n's own shape
+    (lambda: c.comb([2**70, 2**70], [2**70, 1]), OverflowError, (1,)),
+])
+def test_errors_carry_the_index_of_the_element_they_name(call, error, index):
+    with pytest.raises(error) as caught:
+        call()
+    assert caught.value.index == index
+    assert (f"index {index[0]}" if len(index) == 1 else str(index)) in str(caught.value)
+
+
+@pytest.mark.parametrize("call", [
+    lambda out: c.unrank([0, 1, 2], 5, 2, out=out),
+    lambda out: c.combinations(5, 2, stop=3, out=out),
+])
+def test_a_wrong_out_gets_one_message_whatever_its_shape(call):
+    for dtype, error in ((np.int32, TypeError), (np.uint16, ValueError)):
+        texts = set()
+        for shape in ((3, 2), (2, 3), (6,)):
+            out = np.zeros(shape, dtype)
+            if dtype == np.uint16 and shape == (3, 2):
+                out.flags.writeable = False
+            with pytest.raises(error) as caught:
+                call(out)
+            texts.add(str(caught.value).split(" has shape")[0])
+            assert (out == 0).all()
+        assert len(texts) == (1 if dtype == np.int32 else 2)  # read-only, or of another shape
+
+
+def test_inputs_of_every_layout_read_as_their_copies():
+    rng = np.random.default_rng(5)
+    ranks = rng.integers(0, math.comb(30, 4), 4000)
+    rows = c.unrank(ranks, 30, 4)
+    buffer = np.zeros(ranks.size * 8 + 1, np.uint8)
+    unaligned = buffer[1:].view(np.int64)
+    unaligned[:] = ranks
+    layouts = [ranks[::-1], np.broadcast_to(ranks[:1], (3, 4000)), unaligned,
+               np.asfortranarray(ranks.reshape(40, 100)), ranks.astype(np.uint32)[::3]]
+    for view in layouts:
+        expected = np.ascontiguousarray(view).astype(np.int64)
+        assert (c.unrank(view, 30, 4) == c.unrank(expected, 30, 4)).all()
+        assert (c.faces(view, 30, 4) == c.faces(expected, 30, 4)).all()
+    for view in (rows[::-1, ::-1], np.broadcast_to(rows[:1], (5, 4)), rows.astype(">i4")):
+        assert (c.rank(view, 30) == c.rank(np.ascontiguousarray(view).astype(np.uint16), 30)).all()
+    n = np.arange(60)[::-2]
+    assert c.comb(n[:, None], np.arange(5)[None, ::-1]).tolist() == [
+        [math.comb(int(a), b) for b in range(4, -1, -1)] for a in n]
