@@ -6,10 +6,13 @@
 // while their readers finish.
 #pragma once
 
+#include <pthread.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <new>
 
 #include "combinatorial/binomial.hpp"
 #include "combinatorial/unrank_colex.hpp"
@@ -19,12 +22,35 @@ namespace core {
 using combinatorial::CoefficientTable;
 using combinatorial::ColexBucketIndex;
 
+// One cache's entry and the mutex that guards it. A child forked while a
+// thread of the parent held the mutex (building an entry, say) would wait on
+// it forever, since that thread does not run in the child: the child makes
+// the mutex anew and keeps the last complete entry. An entry being built at
+// the fork was never published, so the child never reads it.
+template <typename Entry>
+struct CacheSlot {
+  std::mutex mutex;
+  std::shared_ptr<const Entry> current;
+
+  static CacheSlot& instance() {
+    static CacheSlot* const slot = create();
+    return *slot;
+  }
+
+ private:
+  static CacheSlot* create() {
+    created = new CacheSlot;  // never destroyed: threads may outlive static destructors
+    pthread_atfork(nullptr, nullptr, [] { new (&created->mutex) std::mutex; });
+    return created;
+  }
+  inline static CacheSlot* created = nullptr;
+};
+
 // A table covering (n, k). Grows to cover what it covered before as well
 // when that fits the bound, so that alternating requests do not rebuild it.
 // Precondition: table_cells_needed(n, k) >= 0.
 inline std::shared_ptr<const CoefficientTable> table_covering(std::int64_t n, std::int64_t k) {
-  static std::mutex mutex;
-  static std::shared_ptr<const CoefficientTable> current;
+  auto& [mutex, current] = CacheSlot<CoefficientTable>::instance();
   const std::lock_guard<std::mutex> lock(mutex);
   if (current && current->view().covers(n, k)) return current;
   if (current) {
@@ -42,8 +68,7 @@ inline std::shared_ptr<const CoefficientTable> table_covering(std::int64_t n, st
 // covers (n, k). Precondition: as ColexBucketIndex::build.
 inline std::shared_ptr<const ColexBucketIndex> index_for(const combinatorial::TableView& table, std::int64_t n,
                                                          std::int64_t k) {
-  static std::mutex mutex;
-  static std::shared_ptr<const ColexBucketIndex> current;
+  auto& [mutex, current] = CacheSlot<ColexBucketIndex>::instance();
   const std::lock_guard<std::mutex> lock(mutex);
   if (current && current->n == n && current->k >= k) return current;
   auto fresh = std::make_shared<ColexBucketIndex>();
