@@ -92,15 +92,40 @@ def is_readable(value: object) -> TypeGuard[NDArray[np.integer[Any]]]:
     return type(value) is np.ndarray and value.dtype.kind in "iu" and value.dtype.isnative
 
 
+def generator(rng: object) -> np.random.Generator:
+    """``rng`` as a Generator, read as ``numpy.random.default_rng`` reads it, bools refused.
+
+    A bool is almost always a mistaken positional argument, not the seed 0 or 1.
+    """
+    if isinstance(rng, np.random.Generator):
+        return rng
+    if isinstance(rng, (bool, np.bool_)):
+        raise TypeError("rng must be None, a seed, a SeedSequence, a BitGenerator or a Generator, not a bool")
+    try:
+        return np.random.default_rng(rng)  # type: ignore[arg-type]
+    except TypeError:
+        raise TypeError(
+            f"rng must be None, a seed, a SeedSequence, a BitGenerator or a Generator, not {type(rng).__name__}"
+        ) from None
+
+
+def seed_sequence(rng: object) -> np.random.SeedSequence:
+    """The root SeedSequence for ``rng``: itself, one made from a seed, or entropy drawn from a generator."""
+    if isinstance(rng, np.random.SeedSequence):
+        return rng
+    if rng is None or isinstance(rng, (int, np.integer, list, tuple, np.ndarray)) and not isinstance(rng, (bool, np.bool_)):
+        try:
+            return np.random.SeedSequence(rng)  # type: ignore[arg-type]
+        except TypeError:
+            pass  # refused below with the message every layer gives
+    entropy = generator(rng).integers(0, 2**64, size=4, dtype=np.uint64).tolist()  # advances it, as drawing does
+    return np.random.SeedSequence(entropy)
+
+
 def seed_from(rng: Any) -> Any:
     """A function drawing one 64-bit seed from ``rng``, a Generator or anything default_rng takes.
 
     ``_core`` calls it once every argument has been checked, so that a call
     that fails leaves a Generator's state as it was.
     """
-
-    def draw() -> int:
-        generator = rng if isinstance(rng, np.random.Generator) else np.random.default_rng(rng)
-        return int(generator.integers(0, 2**64, dtype=np.uint64))
-
-    return draw
+    return lambda: int(generator(rng).integers(0, 2**64, dtype=np.uint64))

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import sys
 from collections.abc import Iterator
 from typing import Any
 
@@ -91,8 +92,16 @@ class CombinationChunks:
         self.n, self.k, self.order = n, k, order
         self.start, self.stop, self.chunk_rows, self.workers = start, stop, chunk_rows, workers
 
-    def __len__(self) -> int:
+    @property
+    def chunk_count(self) -> int:
+        """The number of chunks, exact however large."""
         return -(-(self.stop - self.start) // self.chunk_rows)
+
+    def __len__(self) -> int:
+        count = self.chunk_count
+        if count > sys.maxsize:  # len() cannot say more; chunk_count can
+            raise OverflowError(f"{count} chunks are more than len() can return; chunk_count holds the number")
+        return count
 
     def __iter__(self) -> Iterator[NDArray[np.uint16]]:
         for first in range(self.start, self.stop, self.chunk_rows):
@@ -101,7 +110,7 @@ class CombinationChunks:
 
     def __repr__(self) -> str:
         return (f"iter_combinations({self.n}, {self.k}, order={self.order!r}, start={self.start}, "
-                f"stop={self.stop}, chunk_rows={self.chunk_rows}): {len(self)} chunks")
+                f"stop={self.stop}, chunk_rows={self.chunk_rows}): {self.chunk_count} chunks")
 
 
 def iter_combinations(

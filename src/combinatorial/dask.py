@@ -40,7 +40,7 @@ except ModuleNotFoundError as error:  # only a missing dask, not a broken one
 from . import _core
 from ._binomial import _operand
 from ._binomial import comb as _comb
-from ._convert import fixed_width, is_readable
+from ._convert import fixed_width, is_readable, seed_sequence
 from ._enumeration import combinations as _combinations
 from ._enumeration import sample as _sample
 from ._ranking import rank as _rank
@@ -616,18 +616,7 @@ Seed = tuple[Any, tuple[int, ...], int]
 
 def _seed(rng: object) -> Seed:
     """The root SeedSequence of a sample as (entropy, spawn key of its next child, pool size), which pickle small."""
-    if isinstance(rng, np.random.BitGenerator):
-        rng = np.random.Generator(rng)
-    if isinstance(rng, np.random.Generator):
-        rng = rng.integers(0, 2**64, size=4, dtype=np.uint64).tolist()  # advances it, as drawing does
-    if isinstance(rng, (bool, np.bool_)):
-        raise TypeError("rng must be None, a seed, a SeedSequence or a Generator, not a bool")
-    try:
-        sequence = rng if isinstance(rng, np.random.SeedSequence) else np.random.SeedSequence(rng)  # type: ignore[arg-type]
-    except TypeError:
-        raise TypeError(
-            f"rng must be None, a seed, a SeedSequence or a Generator, not {type(rng).__name__}"
-        ) from None
+    sequence = seed_sequence(rng)
     return sequence.entropy, tuple(sequence.spawn_key) + (sequence.n_children_spawned,), sequence.pool_size
 
 

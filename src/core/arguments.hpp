@@ -182,6 +182,13 @@ inline bool parse_flag(nb::handle value, const char* name) {
   type_error(std::string(name) + " must be a bool, not " + python_type_name(value));
 }
 
+// `value` by its truth, as NumPy's choice reads `replace`.
+inline bool parse_truth(nb::handle value) {
+  const int truth = PyObject_IsTrue(value.ptr());
+  if (truth < 0) throw nb::python_error();
+  return truth == 1;
+}
+
 // More threads than this are never useful; it keeps the count a C int.
 inline constexpr long long max_workers = 1 << 16;
 

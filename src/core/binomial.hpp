@@ -196,8 +196,8 @@ inline nb::object comb_of_objects(nb::handle n_arg, nb::handle k_arg, const Orig
 // broadcast shape; OverflowError naming the first (n, k) in C order whose
 // coefficient is 2^64 or more.
 inline nb::object comb(nb::handle n_arg, nb::handle k_arg, nb::handle workers_arg, nb::handle origin_arg) {
-  if (is_integer_scalar(n_arg) && is_integer_scalar(k_arg)) return comb_of_integers(n_arg, k_arg);
   const int workers = parse_workers(workers_arg);
+  if (is_integer_scalar(n_arg) && is_integer_scalar(k_arg)) return comb_of_integers(n_arg, k_arg);
   // () or, for a block of a larger array, the origins of the result, n and k:
   // a negative value is named in its own array, an overflow in the result.
   Origin origin, n_origin, k_origin;

@@ -30,7 +30,7 @@ struct SampleArguments {
 inline SampleArguments parse_sample(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg, nb::handle replace_arg) {
   const auto [n, k] = parse_n_k(n_arg, k_arg);
   const Integer size = parse_integer(size_arg, "size");
-  const bool replace = parse_flag(replace_arg, "replace");
+  const bool replace = parse_truth(replace_arg);
   const bool countable = !combinatorial::binom_overflows(n, k);
   const std::uint64_t count = countable ? combinatorial::binom(n, k) : 0;
   if (!replace && countable && (size.beyond_64_bits || size.value > count)) {

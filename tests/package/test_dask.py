@@ -140,7 +140,7 @@ def test_chunks_and_dtypes_of_every_result():
     (lambda: cd.sample(10, 3, 121), ValueError, "120"),
     (lambda: cd.sample(3, 5, 1, replace=True), ValueError, "larger"),
     (lambda: cd.sample(10, 3, 5, rng=1.5), TypeError, "rng"),
-    (lambda: cd.sample(10, 3, 5, replace=1), TypeError, "replace"),
+    (lambda: cd.sample(10, 3, 5, rng=True), TypeError, "bool"),
 ])
 def test_refusals_on_the_client(call, error, message):
     with pytest.raises(error, match=message):

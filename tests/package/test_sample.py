@@ -45,3 +45,26 @@ def test_refusals():
         with pytest.raises(error):
             c.sample(*args)
     assert math.comb(100, 20) > 2**64 and c.sample(100, 20, 0).shape == (0, 20)
+
+
+def test_rng_and_replace_are_read_alike_by_both_layers():
+    dask_array = pytest.importorskip("dask.array")
+    import combinatorial.dask as cd
+    for sample in (c.sample, lambda *a, **kw: cd.sample(*a, **kw).compute()):
+        with pytest.raises(TypeError, match="bool"):
+            sample(10, 3, 5, rng=True)
+        legacy = sample(10, 3, 5, rng=np.random.RandomState(3))
+        assert legacy.shape == (5, 3)
+        assert (sample(10, 3, 5, rng=4, replace=1) == sample(10, 3, 5, rng=4, replace=True)).all()
+        assert (sample(10, 3, 5, rng=4, replace=[]) == sample(10, 3, 5, rng=4, replace=False)).all()
+    assert isinstance(dask_array.Array, type)
+
+
+def test_small_calls_check_workers_and_huge_chunk_counts_print():
+    for workers, error in ((0, ValueError), ("bad", TypeError)):
+        with pytest.raises(error):
+            c.comb(5, 2, workers=workers)
+    chunks = c.iter_combinations(67, 33, chunk_rows=1)
+    assert chunks.chunk_count == math.comb(67, 33) and str(math.comb(67, 33)) in repr(chunks)
+    with pytest.raises(OverflowError, match="chunk_count"):
+        len(chunks)
