@@ -115,7 +115,7 @@ def seed_sequence(rng: object) -> np.random.SeedSequence:
         return rng
     if rng is None or isinstance(rng, (int, np.integer, list, tuple, np.ndarray)) and not isinstance(rng, (bool, np.bool_)):
         try:
-            return np.random.SeedSequence(rng)  # type: ignore[arg-type]
+            return np.random.SeedSequence(rng)
         except TypeError:
             pass  # refused below with the message every layer gives
     entropy = generator(rng).integers(0, 2**64, size=4, dtype=np.uint64).tolist()  # advances it, as drawing does
