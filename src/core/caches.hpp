@@ -46,6 +46,13 @@ struct CacheSlot {
   inline static CacheSlot* created = nullptr;
 };
 
+// Creates the caches and their fork handlers, at import: a handler that a
+// thread registered while another forked would miss that child.
+inline void create_caches() {
+  CacheSlot<CoefficientTable>::instance();
+  CacheSlot<ColexBucketIndex>::instance();
+}
+
 // A table covering (n, k). Grows to cover what it covered before as well
 // when that fits the bound, so that alternating requests do not rebuild it.
 // Precondition: table_cells_needed(n, k) >= 0.

@@ -13,6 +13,8 @@ namespace nb = nanobind;
 
 NB_MODULE(_core, m) {
   core::import_numpy();
+  core::create_caches();
+  core::ThreadBudget::instance();
   nb::register_exception_translator([](const std::exception_ptr& error, void*) {
     try {
       std::rethrow_exception(error);

@@ -1,5 +1,9 @@
 """Calls from many Python threads at once, and threaded calls in a forked child."""
+import contextlib
 import math
+import os
+import signal
+import warnings
 import multiprocessing
 import threading
 
@@ -74,3 +78,33 @@ def test_a_forked_child_makes_threaded_calls_after_its_parent_did():
 def test_results_do_not_depend_on_workers(workers):
     for name, call in mixed_calls()[::4]:
         assert np.array_equal(call(workers), call(1)), name
+
+
+def test_children_forked_while_a_thread_builds_tables_can_call_everything():
+    # The parent's thread alternates two large tables, so a fork often finds
+    # a table being built and the cache's lock held.
+    stop = threading.Event()
+
+    def busy():
+        while not stop.is_set():
+            for n, k in ((60000, 60), (3000, 1000)):
+                with contextlib.suppress(OverflowError):  # raised once the table is built
+                    c.comb(np.full(64, n, np.uint64), np.full(64, k, np.uint64))
+
+    thread = threading.Thread(target=busy)
+    thread.start()
+    try:
+        for _ in range(10):
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore", DeprecationWarning)  # fork() with threads, on purpose
+                pid = os.fork()
+            if pid == 0:
+                signal.alarm(20)  # a hang ends the child instead of the test
+                ok = (c.rank([[0, 1, 2]], 10).tolist() == [0] and c.unrank([5], 10, 3).tolist() == [[0, 1, 7]]
+                      and c.combinations(10, 3).shape == (120, 3))
+                os._exit(0 if ok else 1)
+            _, status = os.waitpid(pid, 0)
+            assert os.waitstatus_to_exitcode(status) == 0, "a forked child failed or hung"
+    finally:
+        stop.set()
+        thread.join()
