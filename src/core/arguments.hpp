@@ -85,6 +85,35 @@ inline void raise_element_error(const ElementError& error) {
   PyErr_SetObject(type, exception.ptr());
 }
 
+// --- Interrupts ------------------------------------------------------------------
+
+// The exception (KeyboardInterrupt, or whatever a signal handler raised) that
+// stopped the calling thread's current call, held until its threads stop.
+inline thread_local PyObject* pending_interrupt = nullptr;
+
+// The stop check installed for parallel_for: runs Python's signal handlers,
+// with the interpreter lock briefly re-taken; true when one raised.
+inline bool python_interrupted() {
+  const PyGILState_STATE state = PyGILState_Ensure();
+  const bool raised = PyErr_CheckSignals() < 0;
+  if (raised) {
+    Py_XDECREF(pending_interrupt);
+    pending_interrupt = PyErr_GetRaisedException();
+  }
+  PyGILState_Release(state);
+  return raised;
+}
+
+// Raises the exception that interrupted a call, once it has stopped.
+inline void raise_interrupt() {
+  if (pending_interrupt == nullptr) {
+    PyErr_SetNone(PyExc_KeyboardInterrupt);
+    return;
+  }
+  PyErr_SetRaisedException(pending_interrupt);
+  pending_interrupt = nullptr;
+}
+
 [[noreturn]] inline void type_error(const std::string& text) { throw nb::type_error(text.c_str()); }
 
 inline std::string python_type_name(nb::handle value) { return Py_TYPE(value.ptr())->tp_name; }

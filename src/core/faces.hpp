@@ -23,7 +23,11 @@ namespace core {
 // Which of the two a call computes.
 enum class Neighbours { faces, cofaces };
 
-inline constexpr std::size_t faces_grain = std::size_t{1} << 14;
+// Ranks per piece of work: 2^14, fewer where each has many cofaces, so that
+// a piece stays short enough to notice an interrupt soon.
+constexpr std::size_t faces_grain(std::uint64_t width) noexcept {
+  return static_cast<std::size_t>(std::max<std::uint64_t>(1, std::min<std::uint64_t>(1 << 14, (1 << 22) / (width + 1))));
+}
 
 template <Neighbours Which, Order O, typename Coefficients>
 void neighbours_range(const combinatorial::TableView& table, const combinatorial::ColexBucketIndex* index,
@@ -56,7 +60,8 @@ void neighbours_all(const RankReader& reader, std::size_t size, std::int64_t n, 
   if (combinatorial::unrank_wants_index(n, k, size)) index = index_for(unrank_table->view(), n, k);
   // Coefficients up to C(m, k + 1) from a table where one fits, computed otherwise.
   const auto run = [&](auto coef) {
-    parallel_for(size, workers, faces_grain, [&](std::size_t begin, std::size_t end) {
+    const auto width = static_cast<std::uint64_t>(Which == Neighbours::faces ? k : n - k);
+    parallel_for(size, workers, faces_grain(width), [&](std::size_t begin, std::size_t end) {
       neighbours_range<Which, O>(unrank_table->view(), index.get(), reader, begin, end, n, k, coef, out);
     });
   };

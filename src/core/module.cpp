@@ -15,11 +15,14 @@ NB_MODULE(_core, m) {
   core::import_numpy();
   core::create_caches();
   core::ThreadBudget::instance();
+  core::installed_stop_check() = &core::python_interrupted;
   nb::register_exception_translator([](const std::exception_ptr& error, void*) {
     try {
       std::rethrow_exception(error);
     } catch (const core::ElementError& element_error) {
       core::raise_element_error(element_error);
+    } catch (const core::Interrupted&) {
+      core::raise_interrupt();
     }
   });
   m.doc() = "The compiled core of the combinatorial package";
