@@ -126,7 +126,9 @@ std::uint16_t* writable_vertices(VertexArray& out) {
 template <typename Array>
 Array aligned(const Array& array) {
   if (array.flags() & py::detail::npy_api::NPY_ARRAY_ALIGNED_) return array;
-  return Array::ensure(array.attr("copy")());
+  Array copy = Array::ensure(array.attr("copy")());
+  if (!copy) throw py::error_already_set();  // a null handle, with the error (MemoryError) set
+  return copy;
 }
 
 // Makes BC cover (n, k) unless it already does.
