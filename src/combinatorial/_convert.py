@@ -56,7 +56,7 @@ def _object_integers(array: NDArray[Any], name: str) -> NDArray[Any]:
     for item in array.flat:
         if isinstance(item, (bool, np.bool_)) or not isinstance(item, (int, np.integer)):
             raise TypeError(f"{name} must hold integers, not {type(item).__name__}")
-        values.append(int(item))
+        values.append(int(item))  # NumPy integers become Python ints, which _core reads
     low = min(values, default=0)
     high = max(values, default=0)
     if low >= INT64_MIN and high <= INT64_MAX:
@@ -69,22 +69,12 @@ def _object_integers(array: NDArray[Any], name: str) -> NDArray[Any]:
 
 
 def fixed_width(value: object, name: str) -> NDArray[Any]:
-    """``value`` as an ndarray of 64-bit or narrower integers, for ranks and vertices.
+    """``value`` as an ndarray of integers for ranks and vertices: object arrays hold Python ints of any size.
 
-    Python ints beyond 64 bits are clipped to the ends of int64 or uint64,
-    where they are still out of range for every check ``_core`` makes of a
-    vertex or a rank (below n, below C(n, k) < 2^64), so the same error is
-    raised; only the value it names differs.
+    ``_core`` reads object arrays through a converted copy and names their
+    values as passed.
     """
-    array = integer_array(value, name)
-    if array.dtype.kind != "O":
-        return array
-    values = [int(v) for v in array.flat]
-    if min(values, default=0) >= 0:
-        clipped = [min(v, UINT64_MAX) for v in values]
-        return np.array(clipped, dtype=UINT64).reshape(array.shape)
-    clipped = [min(max(v, INT64_MIN), INT64_MAX) for v in values]
-    return np.array(clipped, dtype=INT64).reshape(array.shape)
+    return integer_array(value, name)
 
 
 def is_readable(value: object) -> TypeGuard[NDArray[np.integer[Any]]]:

@@ -117,6 +117,7 @@ inline void raise_interrupt() {
 [[noreturn]] inline void type_error(const std::string& text) { throw nb::type_error(text.c_str()); }
 
 inline std::string python_type_name(nb::handle value) { return Py_TYPE(value.ptr())->tp_name; }
+inline std::string python_type_name(PyObject* value) { return Py_TYPE(value)->tp_name; }
 
 // "1,234,567", as Python's format(n, ",") writes it.
 inline std::string grouped(std::uint64_t value) {
@@ -301,8 +302,67 @@ inline void check_memory(std::uint64_t count, std::uint64_t item_bytes, const st
 
 // --- Arrays ----------------------------------------------------------------------
 
-// An input array of integers read in place. The Python layer converts other
-// inputs (lists, byte-swapped arrays, object arrays) before they come here.
+inline ArrayView view_of(nb::handle value, const char* name);
+
+// An object array of Python ints as uint64, C-ordered: negative values and
+// those of 2^64 or more become 2^64 - 1, outside every count and vertex
+// bound (the values themselves stay in `objects` for messages). `keep`
+// receives the converted array and the contiguous objects. TypeError for an
+// element that is not an integer.
+inline ArrayView object_view(PyArrayObject* array, const char* name, nb::object keep[2]) {
+  keep[1] = nb::steal(PyArray_FromAny(reinterpret_cast<PyObject*>(array), nullptr, 0, 0,
+                                      NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED, nullptr));
+  if (!keep[1].is_valid()) throw nb::python_error();
+  auto* objects = reinterpret_cast<PyArrayObject*>(keep[1].ptr());
+  keep[0] = nb::steal(PyArray_SimpleNew(PyArray_NDIM(objects), PyArray_DIMS(objects), NPY_UINT64));
+  if (!keep[0].is_valid()) throw nb::python_error();
+  auto* items = static_cast<PyObject**>(PyArray_DATA(objects));
+  auto* values = static_cast<std::uint64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(keep[0].ptr())));
+  const auto size = static_cast<std::size_t>(PyArray_SIZE(objects));
+  for (std::size_t i = 0; i < size; ++i) {
+    PyObject* item = items[i];
+    if (item == nullptr || is_bool(item) || !PyLong_Check(item)) {
+      type_error(std::string(name) + " must hold integers, not " +
+                 (item == nullptr ? "None" : python_type_name(item)));
+    }
+    int overflow = 0;
+    const long long small = PyLong_AsLongLongAndOverflow(item, &overflow);
+    if (overflow == 0) {
+      values[i] = small < 0 ? ~std::uint64_t{0} : static_cast<std::uint64_t>(small);
+    } else if (overflow > 0) {
+      const unsigned long long wide = PyLong_AsUnsignedLongLong(item);
+      if (PyErr_Occurred()) PyErr_Clear();
+      values[i] = wide;  // 2^64 - 1 when it does not fit either
+    } else {
+      values[i] = ~std::uint64_t{0};
+    }
+  }
+  ArrayView view;
+  view.element = Element::u64;
+  view.data = reinterpret_cast<const char*>(values);
+  view.shape.assign(PyArray_DIMS(objects), PyArray_DIMS(objects) + PyArray_NDIM(objects));
+  npy_intp step = sizeof(std::uint64_t);
+  view.strides.assign(view.shape.size(), 0);
+  for (std::size_t axis = view.shape.size(); axis-- > 0;) {
+    view.strides[axis] = step;
+    step *= view.shape[axis];
+  }
+  view.size = size;
+  view.objects = items;
+  return view;
+}
+
+// An input array of integers read in place, or an object array of Python
+// ints through a converted copy (kept alive by `keep`). The Python layer
+// converts other inputs (lists, byte-swapped arrays) before they come here.
+inline ArrayView view_of(nb::handle value, const char* name, nb::object keep[2]) {
+  if (PyArray_Check(value.ptr()) && PyArray_TYPE(reinterpret_cast<PyArrayObject*>(value.ptr())) == NPY_OBJECT) {
+    return object_view(reinterpret_cast<PyArrayObject*>(value.ptr()), name, keep);
+  }
+  return view_of(value, name);
+}
+
+// An input array of integers read in place.
 inline ArrayView view_of(nb::handle value, const char* name) {
   if (!PyArray_Check(value.ptr())) type_error(std::string(name) + " must be a numpy.ndarray, not " + python_type_name(value));
   auto* array = reinterpret_cast<PyArrayObject*>(value.ptr());

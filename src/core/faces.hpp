@@ -84,7 +84,8 @@ nb::object neighbours(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_arg, 
   const auto [n, k] = parse_n_k(n_arg, k_arg);
   const int workers = parse_workers(workers_arg);
   const Origin origin = parse_origin(origin_arg);
-  const ArrayView ranks = view_of(ranks_arg, "ranks");
+  nb::object keep[2];
+  const ArrayView ranks = view_of(ranks_arg, "ranks", keep);
   const std::uint64_t count = combination_count(n, k);
   // The size of the subsets in the result, and so the rule for its dtype.
   constexpr bool faces = Which == Neighbours::faces;
@@ -99,10 +100,11 @@ nb::object neighbours(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_arg, 
                "the " + to_string(width) + (faces ? " faces of " : " cofaces of ") + to_string(ranks.size) + " ranks");
   nb::object result = result_count <= (std::uint64_t{1} << 63) ? new_array<std::int64_t>(shape) : new_array<Rank>(shape);
   Rank* const out = data_of<Rank>(result);
+  std::size_t bad = ranks.size;
   {
     const nb::gil_scoped_release unlocked;
-    check_ranks(ranks, n, k, count, workers, origin);
-    if (ranks.size != 0 && width != 0) {
+    bad = first_bad_rank(ranks, count, workers);
+    if (bad == ranks.size && ranks.size != 0 && width != 0) {
       const RankReader reader(ranks);
       const auto nn = static_cast<std::int64_t>(n), kk = static_cast<std::int64_t>(k);
       combinatorial::with_order(order, [&](auto o) {
@@ -110,6 +112,7 @@ nb::object neighbours(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_arg, 
       });
     }
   }
+  if (bad != ranks.size) throw_bad_rank(ranks, bad, n, k, count, origin);
   return result;
 }
 

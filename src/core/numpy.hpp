@@ -87,6 +87,9 @@ struct ArrayView {
   Shape shape;
   Shape strides;  // bytes
   std::size_t size = 1;
+  // For an object array read through a converted copy: the Python ints as
+  // passed, C-contiguous, for the messages that name one.
+  PyObject* const* objects = nullptr;
 
   int ndim() const noexcept { return static_cast<int>(shape.size()); }
 
@@ -107,8 +110,10 @@ struct ArrayView {
 // Element `flat` (in C order) as a value of its own type, widened.
 struct Value {
   bool negative;
-  std::uint64_t magnitude;  // the value itself when not negative
+  std::uint64_t magnitude;  // the value itself when not negative, saturated at 2^64 - 1
+  std::string exact = {};   // the text of a Python int beyond 64 bits
   std::string text() const {
+    if (!exact.empty()) return exact;
     return negative ? "-" + std::to_string(magnitude) : std::to_string(magnitude);
   }
 };
@@ -131,7 +136,21 @@ inline npy_intp offset_of(const ArrayView& array, std::size_t flat) noexcept {
   return offset;
 }
 
+// Precondition: the interpreter lock is held when the array holds objects.
 inline Value value_at(const ArrayView& array, std::size_t flat) {
+  if (array.objects != nullptr) {
+    PyObject* item = array.objects[flat];
+    int overflow = 0;
+    const long long small = PyLong_AsLongLongAndOverflow(item, &overflow);
+    if (overflow == 0) {
+      return small < 0 ? Value{true, static_cast<std::uint64_t>(-(small + 1)) + 1}
+                       : Value{false, static_cast<std::uint64_t>(small)};
+    }
+    PyObject* text = PyObject_Str(item);
+    Value value{overflow < 0, ~std::uint64_t{0}, text ? PyUnicode_AsUTF8(text) : "a huge integer"};
+    Py_XDECREF(text);
+    return value;
+  }
   const char* at = array.data + offset_of(array, flat);
   return with_element(array.element, [&](auto zero) {
     using T = decltype(zero);

@@ -31,14 +31,18 @@ inline std::string rows_text(std::uint64_t rows, std::uint64_t k) {
   return grouped(rows) + " rows of " + to_string(k) + " vertices";
 }
 
-// Refuses the first rank outside [0, C(n, k)), naming it and its index.
-inline void check_ranks(const ArrayView& ranks, std::uint64_t n, std::uint64_t k, std::uint64_t count, int workers,
-                        const Origin& origin) {
+// The index of the first rank outside [0, C(n, k)), or ranks.size.
+inline std::size_t first_bad_rank(const ArrayView& ranks, std::uint64_t count, int workers) {
   const RankReader reader(ranks);
-  const std::size_t bad = first_offender(ranks.size, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
+  return first_offender(ranks.size, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
     return reader.first_outside(begin, end, count);
   });
-  if (bad == ranks.size) return;
+}
+
+// Refuses rank `bad`, naming it as passed and its index. Needs the
+// interpreter lock (the rank may be a Python int).
+[[noreturn]] inline void throw_bad_rank(const ArrayView& ranks, std::size_t bad, std::uint64_t n, std::uint64_t k,
+                                        std::uint64_t count, const Origin& origin) {
   const Value value = value_at(ranks, bad);
   const std::string where = "rank " + value.text() + " at index {}";
   throw_at(ErrorKind::value,
@@ -75,25 +79,28 @@ inline nb::object unrank(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_ar
   const auto [n, k] = parse_n_k(n_arg, k_arg);
   const int workers = parse_workers(workers_arg);
   const Origin origin = parse_origin(origin_arg);
-  ArrayView ranks = view_of(ranks_arg, "ranks");
+  nb::object keep[2];
+  ArrayView ranks = view_of(ranks_arg, "ranks", keep);
   const std::uint64_t count = combination_count(n, k);
   Shape shape = ranks.shape;
   shape.push_back(static_cast<npy_intp>(k));
   nb::object out = result_array<Vertex>(out_arg, shape, "uint16", rows_text(ranks.size, k));
   // Ranks that out overlaps would be overwritten before they are read.
   nb::object copy;
-  if (!out_arg.is_none() && may_overlap(reinterpret_cast<PyArrayObject*>(out.ptr()),
-                                        reinterpret_cast<PyArrayObject*>(ranks_arg.ptr()))) {
+  if (!out_arg.is_none() && ranks.objects == nullptr &&
+      may_overlap(reinterpret_cast<PyArrayObject*>(out.ptr()), reinterpret_cast<PyArrayObject*>(ranks_arg.ptr()))) {
     copy = nb::steal(PyArray_NewCopy(reinterpret_cast<PyArrayObject*>(ranks_arg.ptr()), NPY_CORDER));
     if (!copy.is_valid()) throw nb::python_error();
     ranks = view_of(copy, "ranks");
   }
   Vertex* const dest = data_of<Vertex>(out);
+  std::size_t bad = ranks.size;
   {
     const nb::gil_scoped_release unlocked;
-    check_ranks(ranks, n, k, count, workers, origin);
-    unrank_rows(ranks, n, k, order, dest, workers);
+    bad = first_bad_rank(ranks, count, workers);
+    if (bad == ranks.size) unrank_rows(ranks, n, k, order, dest, workers);
   }
+  if (bad != ranks.size) throw_bad_rank(ranks, bad, n, k, count, origin);
   return out;
 }
 
@@ -227,7 +234,8 @@ inline nb::object rank(nb::handle combs_arg, nb::handle n_arg, nb::handle order_
   const bool assume_sorted = parse_flag(sorted_arg, "assume_sorted");
   const int workers = parse_workers(workers_arg);
   const Origin origin = parse_origin(origin_arg);
-  const ArrayView combs = view_of(combs_arg, "combs");
+  nb::object keep[2];
+  const ArrayView combs = view_of(combs_arg, "combs", keep);
   if (combs.ndim() < 1) throw std::invalid_argument("combs must have at least one axis, the last holding each combination");
   const auto k = static_cast<std::size_t>(combs.shape.back());
   const std::uint64_t count = combination_count(n, k);

@@ -278,3 +278,16 @@ def test_inputs_of_every_layout_read_as_their_copies():
     n = np.arange(60)[::-2]
     assert c.comb(n[:, None], np.arange(5)[None, ::-1]).tolist() == [
         [math.comb(int(a), b) for b in range(4, -1, -1)] for a in n]
+
+
+@pytest.mark.parametrize("call, named", [
+    (lambda: c.unrank([2**70], 5, 2), rf"rank {2**70} at index 0 is not below"),
+    (lambda: c.unrank([3, -2**70], 5, 2), rf"rank {-2**70} at index 1 is negative"),
+    (lambda: c.faces([1, 2**90], 5, 2), rf"rank {2**90} at index 1"),
+    (lambda: c.rank([[0, 2**80]], 5), rf"has vertex {2**80}, which is not below n = 5"),
+    (lambda: c.rank(np.array([[0, 2**63]], np.uint64), 5), rf"has vertex {2**63}, which"),
+    (lambda: c.rank(np.array([[0, -2**63]], np.int64), 5), rf"has vertex {-2**63}, which is negative"),
+])
+def test_messages_name_the_value_passed_however_large(call, named):
+    with pytest.raises(ValueError, match=named):
+        call()
