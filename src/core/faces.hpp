@@ -52,9 +52,62 @@ void neighbours_range(const combinatorial::TableView& table, const combinatorial
   });
 }
 
+// Cofaces of k-subsets with k > n - k, through complements: the complement
+// of S + {v} is comp(S) - {v}, a face of comp(S), and in either order a
+// subset's rank is C(n, size) - 1 minus its complement's. So each rank is
+// flipped, its (n - k)-subset complement unranked, its faces ranked and
+// flipped back: O(n - k) per row instead of O(n). Column j stays the one
+// that adds (drops, for the complement) the j-th smallest missing vertex.
+template <Order O, typename Coefficients>
+void cofaces_by_complement_range(const combinatorial::TableView& table, const combinatorial::ColexBucketIndex* index,
+                                 const RankReader& reader, std::size_t begin, std::size_t end, std::int64_t n,
+                                 std::int64_t k, Rank count, Rank coface_count, Coefficients coef, Rank* out) {
+  constexpr std::size_t block = 1024;
+  const std::int64_t rest = n - k;
+  const auto width = static_cast<std::size_t>(rest);
+  std::vector<Vertex> rows(block * width);
+  std::vector<Rank> flipped(block);
+  reader.for_blocks(begin, end, [&](const Rank* ranks, std::size_t size, std::size_t first) {
+    for (std::size_t at = 0; at < size; at += block) {
+      const std::size_t rows_now = std::min(block, size - at);
+      for (std::size_t i = 0; i < rows_now; ++i) flipped[i] = count - 1 - ranks[at + i];
+      combinatorial::unrank_batch<O, RowLayout::smallest_first>(table, index, flipped.data(), rows_now, n, rest,
+                                                                rows.data());
+      Rank* const dest = out + (first + at) * width;
+      combinatorial::face_ranks<O>(rows.data(), rows_now, width, static_cast<std::uint64_t>(n), coef, dest);
+      for (std::size_t i = 0; i < rows_now * width; ++i) dest[i] = coface_count - 1 - dest[i];
+    }
+  });
+}
+
+template <Order O>
+void cofaces_by_complement(const RankReader& reader, std::size_t size, std::int64_t n, std::int64_t k, int workers,
+                           Rank* out) {
+  const std::int64_t rest = n - k;
+  const auto count = static_cast<Rank>(combinatorial::binom(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(k)));
+  const auto coface_count =
+      static_cast<Rank>(combinatorial::binom(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(k + 1)));
+  const auto unrank_table = table_covering(n, combinatorial::unrank_table_k(n, rest));
+  std::shared_ptr<const combinatorial::ColexBucketIndex> index;
+  if (combinatorial::unrank_wants_index(n, rest, size)) index = index_for(unrank_table->view(), n, rest);
+  const auto run = [&](auto coef) {
+    parallel_for(size, workers, faces_grain(static_cast<std::uint64_t>(rest)), [&](std::size_t begin, std::size_t end) {
+      cofaces_by_complement_range<O>(unrank_table->view(), index.get(), reader, begin, end, n, k, count, coface_count,
+                                     coef, out);
+    });
+  };
+  if (combinatorial::table_cells_needed(n, rest + 1) >= 0) {
+    const auto table = table_covering(n, rest + 1);
+    run(combinatorial::TableCoefficients::of(table->view()));
+  } else {
+    run(combinatorial::CheckedCoefficients{});
+  }
+}
+
 template <Neighbours Which, Order O>
 void neighbours_all(const RankReader& reader, std::size_t size, std::int64_t n, std::int64_t k, int workers,
                     Rank* out) {
+  if (Which == Neighbours::cofaces && k > n - k) return cofaces_by_complement<O>(reader, size, n, k, workers, out);
   const auto unrank_table = table_covering(n, combinatorial::unrank_table_k(n, k));
   std::shared_ptr<const combinatorial::ColexBucketIndex> index;
   if (combinatorial::unrank_wants_index(n, k, size)) index = index_for(unrank_table->view(), n, k);
