@@ -40,6 +40,46 @@ inline SampleArguments parse_sample(nb::handle n_arg, nb::handle k_arg, nb::hand
   return {n, k, size, replace, countable, count};
 }
 
+// What a sample allocates at its peak: the rows, and where ranks are drawn
+// their array and the distinct sampler's (a shuffle table of all count
+// values where the sample is dense, else hash bit maps); rows drawn
+// directly keep hashes and flags per row and redraw in rounds of rows.
+inline std::uint64_t sample_bytes(const Integer& size, std::uint64_t k, bool replace, bool countable,
+                                  std::uint64_t count) {
+  if (size.beyond_64_bits) return ~std::uint64_t{0};
+  const unsigned __int128 rows = size.value;
+  unsigned __int128 bytes = rows * k * sizeof(Vertex);
+  if (countable) {
+    bytes += rows * sizeof(Rank);
+    if (!replace) {
+      const bool dense = count / 3 <= size.value;
+      bytes += dense ? static_cast<unsigned __int128>(count) * (count <= (std::uint64_t{1} << 32) ? 4 : 8) : rows * 5;
+    }
+  } else if (!replace) {
+    bytes += rows * 13 + rows * k * sizeof(Vertex) / 2;  // hashes, flags, and a later round's rows
+  }
+  return bytes > ~std::uint64_t{0} ? ~std::uint64_t{0} : static_cast<std::uint64_t>(bytes);
+}
+
+// `count` distinct uniform values below `population` (< 2^64), in random
+// order, as sample draws its ranks: for the Dask layer's blocks.
+inline nb::object distinct_ranks(nb::handle seed_arg, nb::handle population_arg, nb::handle count_arg) {
+  const std::uint64_t seed = nb::cast<std::uint64_t>(seed_arg);
+  const Integer population = parse_integer(population_arg, "population"), count = parse_integer(count_arg, "count");
+  if (population.beyond_64_bits || count.beyond_64_bits || count.value > population.value) {
+    throw std::invalid_argument(count.text() + " distinct values are more than the " + population.text() +
+                                " below the population");
+  }
+  const bool dense = population.value / 3 <= count.value;
+  check_memory(count.value, sizeof(Rank) + (dense ? 0 : 5), "a sample of " + grouped(count.value) + " ranks");
+  if (dense) check_memory(population.value, population.value <= (std::uint64_t{1} << 32) ? 4 : 8, "its shuffle table");
+  nb::object out = new_array<Rank>({static_cast<npy_intp>(count.value)});
+  Rank* const dest = data_of<Rank>(out);
+  const nb::gil_scoped_release unlocked;
+  combinatorial::sample_distinct_ranks(seed, population.value, static_cast<std::size_t>(count.value), dest);
+  return out;
+}
+
 // (n, k, size, replace, C(n, k) or None where it is 2^64 or more), checked
 // as sample checks them, for the Dask layer.
 inline nb::tuple sample_arguments(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg, nb::handle replace_arg) {
@@ -55,7 +95,7 @@ inline nb::object sample(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg
                          nb::handle replace_arg, nb::handle workers_arg) {
   const auto [n, k, size, replace, countable, count] = parse_sample(n_arg, k_arg, size_arg, replace_arg);
   const int workers = parse_workers(workers_arg);
-  if (size.beyond_64_bits) check_memory(~std::uint64_t{0}, 1, rows_text(size.value, k));
+  check_memory(sample_bytes(size, k, replace, countable, count), 1, rows_text(size.value, k) + " and the working memory of their sample");
   nb::object out = result_array<Vertex>(nb::none(), {static_cast<npy_intp>(size.value), static_cast<npy_intp>(k)},
                                         "uint16", rows_text(size.value, k));
   // Drawn once everything is checked: a failed call leaves the generator as it was.

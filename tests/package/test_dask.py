@@ -217,3 +217,18 @@ def test_hypergeometric_stays_in_its_support(good, bad, data):
     draws = data.draw(st.integers(0, min(good + bad, 2**36)))
     x = cd._Hypergeometric(good, bad, draws).draw(np.random.default_rng(good ^ bad))
     assert max(0, draws - bad) <= x <= min(draws, good)
+
+
+def test_sample_blocks_from_the_core_and_bounded_graphs():
+    rows = cd.sample(60, 6, 400_000, rng=3, chunks=100_000).compute()
+    ranks = c.rank(rows, 60)
+    assert np.unique(ranks).size == 400_000 and rows.dtype == np.uint16
+    with pytest.raises(ValueError, match="blocks"):
+        cd.sample(60, 30, 2**40, chunks=2**18)  # 2^22 blocks: refused before any work
+
+
+def test_unknown_chunks_name_the_index_in_the_block():
+    ranks = da.from_array(np.array([0, 1, 99, 3]), chunks=2)
+    unknown = ranks[ranks >= 0]  # NaN chunk sizes
+    with pytest.raises(ValueError, match=r"rank 99 at index 0 is not below"):
+        cd.unrank(unknown, 5, 2).compute(scheduler="synchronous")
