@@ -17,6 +17,7 @@
 
 #include "combinatorial/binomial.hpp"
 #include "combinatorial/lookup.hpp"
+#include "combinatorial/messages.hpp"
 #include "combinatorial/rank.hpp"
 #include "combinatorial/search.hpp"
 #include "combinatorial/unrank.hpp"
@@ -37,26 +38,9 @@ using UnsignedResult = py::array_t<std::uint64_t, py::array::forcecast>;
 
 namespace {
 
-// Vertices are stored in 16 bits.
-constexpr std::uint64_t max_vertex_count = 65536;
-
-[[noreturn]] void throw_binomial_overflow(std::uint64_t n, std::uint64_t k) {
-  throw std::overflow_error("C(" + to_string(n) + ", " + to_string(k) +
-                            ") is 2^64 or more and does not fit 64 bits");
-}
-
-void check_vertex_count(std::uint64_t n) {
-  if (n > max_vertex_count) {
-    throw std::invalid_argument("n = " + to_string(n) +
-                                " is too large: vertices are 16-bit, so n must be at most 65536");
-  }
-}
-
-// C(n, k), the number of k-combinations and so the bound of valid ranks.
-std::uint64_t combination_count(std::uint64_t n, std::uint64_t k) {
-  if (combinatorial::binom_overflows(n, k)) throw_binomial_overflow(n, k);
-  return combinatorial::binom(n, k);
-}
+using combinatorial::check_vertex_count;
+using combinatorial::combination_count;
+using combinatorial::throw_binomial_overflow;
 
 // C(m, j) for any unsigned m, through the table where it covers (m, j).
 std::uint64_t coefficient(std::uint64_t m, std::uint64_t j) {
@@ -76,13 +60,8 @@ std::uint64_t exact_or_throw(std::uint64_t value, std::uint64_t n, std::uint64_t
 template <typename Rank>
 [[noreturn]] void throw_bad_rank(Rank rank, std::size_t index, std::uint64_t n, std::uint64_t k,
                                  std::uint64_t count) {
-  if (rank < 0) {
-    throw std::invalid_argument("rank " + to_string(rank) + " at index " + to_string(index) +
-                                " is negative");
-  }
-  throw std::invalid_argument("rank " + to_string(rank) + " at index " + to_string(index) +
-                              " is not below C(" + to_string(n) + ", " + to_string(k) +
-                              ") = " + to_string(count));
+  throw std::invalid_argument(
+      combinatorial::rank_outside_text(to_string(rank), rank < 0, to_string(index), n, k, count));
 }
 
 // Refuses the first rank outside [0, count).
@@ -252,13 +231,13 @@ std::string format_vertices(const std::uint16_t* first, std::size_t count) {
 // empty when it is.
 std::string row_problem(const std::uint16_t* g, std::size_t k, std::uint64_t n, bool colex) {
   for (std::size_t j = 0; j < k; ++j) {
-    if (g[j] >= n) return "has vertex " + to_string(g[j]) + ", which is not below n = " + to_string(n);
+    if (g[j] >= n) return combinatorial::vertex_not_below_text(to_string(g[j]), n);
   }
   for (std::size_t j = 1; j < k; ++j) {
     if (colex && g[j] >= g[j - 1]) {
       return "is not strictly decreasing, as colex rows must be (largest vertex first)";
     }
-    if (!colex && k == 2 && g[0] == g[1]) return "repeats vertex " + to_string(g[0]);
+    if (!colex && k == 2 && g[0] == g[1]) return combinatorial::repeated_vertex_text(to_string(g[0]));
     if (!colex && k != 2 && g[j] <= g[j - 1]) {
       return "is not strictly increasing, as lex rows must be (smallest vertex first)";
     }
@@ -399,9 +378,9 @@ UnsignedResult rank_combs_unsorted(py::list combs, std::uint64_t n, bool colex) 
     if (repeat != v.end() || (k > 0 && largest >= n)) {
       throw std::invalid_argument(
           "item " + to_string(i) + " of combs, " + format_vertices(v.data(), k) +
-          (repeat != v.end() ? ", repeats vertex " + to_string(*repeat)
-                             : ", has vertex " + to_string(largest) + ", which is not below n = " +
-                                   to_string(n)));
+          ", " +
+          (repeat != v.end() ? combinatorial::repeated_vertex_text(to_string(*repeat))
+                             : combinatorial::vertex_not_below_text(to_string(largest), n)));
     }
     const std::uint64_t count = combination_count(n, k);
     std::uint64_t sum = 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "combinatorial/binomial.hpp"
+#include "combinatorial/messages.hpp"
 #include "combinatorial/order.hpp"
 #include "combinatorial/types.hpp"
 #include "numpy.hpp"
@@ -147,10 +148,7 @@ inline Integer parse_integer(nb::handle value, const char* name) {
 // n, the number of vertices: at most max_vertex_count.
 inline std::uint64_t parse_vertex_count(nb::handle value) {
   const Integer n = parse_integer(value, "n");
-  if (n.beyond_64_bits || n.value > combinatorial::max_vertex_count) {
-    throw std::invalid_argument("n = " + n.text() + " is too large: vertices are 16-bit, so n must be at most " +
-                                to_string(combinatorial::max_vertex_count));
-  }
+  if (n.beyond_64_bits || n.value > combinatorial::max_vertex_count) combinatorial::throw_too_many_vertices(n.text());
   return n.value;
 }
 
@@ -219,15 +217,13 @@ inline nb::object count(nb::handle value, const char* name) {
 
 // --- Counts, memory ------------------------------------------------------------
 
+// C(n, k) is 2^64 or more, n and k as the caller wrote them.
 [[noreturn]] inline void throw_overflow(const std::string& n, const std::string& k) {
-  throw std::overflow_error("C(" + n + ", " + k + ") is 2^64 or more and does not fit 64 bits");
+  combinatorial::throw_binomial_overflow(n, k);
 }
 
 // C(n, k), the number of k-combinations of n; OverflowError beyond 64 bits.
-inline std::uint64_t combination_count(std::uint64_t n, std::uint64_t k) {
-  if (combinatorial::binom_overflows(n, k)) throw_overflow(to_string(n), to_string(k));
-  return combinatorial::binom(n, k);
-}
+using combinatorial::combination_count;
 
 // Results up to this size are allocated without asking the system first.
 inline constexpr std::uint64_t small_result_bytes = std::uint64_t{1} << 26;

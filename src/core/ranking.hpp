@@ -12,6 +12,7 @@
 
 #include "arguments.hpp"
 #include "caches.hpp"
+#include "combinatorial/messages.hpp"
 #include "combinatorial/rank.hpp"
 #include "combinatorial/unrank.hpp"
 #include "parallel.hpp"
@@ -40,11 +41,9 @@ inline void check_ranks(const ArrayView& ranks, std::uint64_t n, std::uint64_t k
   });
   if (bad == ranks.size) return;
   const Value value = value_at(ranks, bad);
-  const std::string where = "rank " + value.text() + " at index {}";
-  throw_at(ErrorKind::value,
-           value.negative ? where + " is negative"
-                          : where + " is not below C(" + to_string(n) + ", " + to_string(k) + ") = " + to_string(count),
-           bad, ranks.shape, origin);
+  // "{}" holds the place of the index, which the raised error fills in.
+  throw_at(ErrorKind::value, combinatorial::rank_outside_text(value.text(), value.negative, "{}", n, k, count), bad,
+           ranks.shape, origin);
 }
 
 // Unranks checked ranks into rows of k vertices, smallest first.
@@ -102,13 +101,13 @@ inline nb::object unrank(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_ar
 inline std::string row_problem(const std::vector<Value>& row, std::uint64_t n, bool assume_sorted) {
   for (const Value& v : row) {
     if (v.negative) return "has vertex " + v.text() + ", which is negative";
-    if (v.magnitude >= n) return "has vertex " + v.text() + ", which is not below n = " + to_string(n);
+    if (v.magnitude >= n) return combinatorial::vertex_not_below_text(v.text(), n);
   }
   std::vector<std::uint64_t> sorted;
   for (const Value& v : row) sorted.push_back(v.magnitude);
   std::sort(sorted.begin(), sorted.end());
   const auto repeat = std::adjacent_find(sorted.begin(), sorted.end());
-  if (repeat != sorted.end()) return "repeats vertex " + to_string(*repeat);
+  if (repeat != sorted.end()) return combinatorial::repeated_vertex_text(to_string(*repeat));
   if (assume_sorted) {
     for (std::size_t j = 0; j < row.size(); ++j) {
       if (row[j].magnitude != sorted[j]) return "is not strictly increasing";
