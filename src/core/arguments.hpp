@@ -317,7 +317,7 @@ inline std::string shape_text(const Shape& shape) {
 // place (a writeable, C-contiguous, aligned ndarray of T and that shape), a
 // new array when `out` is None and the memory for it is there.
 template <typename T>
-nb::object result_array(nb::handle out, const Shape& shape, const char* dtype_name, const std::string& what) {
+nb::object result_array(nb::handle out, const Shape& shape, const std::string& what) {
   if (out.is_none()) {
     std::uint64_t count = 1;
     for (const npy_intp extent : shape) {
@@ -327,13 +327,13 @@ nb::object result_array(nb::handle out, const Shape& shape, const char* dtype_na
     return new_array<T>(shape);
   }
   if (!PyArray_Check(out.ptr())) {
-    type_error(std::string("out must be a numpy.ndarray of ") + dtype_name + ", not " + python_type_name(out));
+    type_error(std::string("out must be a numpy.ndarray of ") + dtype_name<T>() + ", not " + python_type_name(out));
   }
   auto* array = reinterpret_cast<PyArrayObject*>(out.ptr());
   PyArray_Descr* dtype = PyArray_DESCR(array);
   if (dtype->type_num != type_number<T>() || !PyArray_ISNBO(dtype->byteorder)) {
     nb::object text = nb::steal(PyObject_Str(reinterpret_cast<PyObject*>(dtype)));
-    type_error(std::string("out must have dtype ") + dtype_name + ", not " +
+    type_error(std::string("out must have dtype ") + dtype_name<T>() + ", not " +
                (text.is_valid() ? nb::borrow<nb::str>(text).c_str() : "another"));
   }
   if (!PyArray_IS_C_CONTIGUOUS(array) || !PyArray_ISALIGNED(array)) {

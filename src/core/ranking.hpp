@@ -78,7 +78,7 @@ inline nb::object unrank(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_ar
   const std::uint64_t count = combination_count(n, k);
   Shape shape = ranks.shape;
   shape.push_back(static_cast<npy_intp>(k));
-  nb::object out = result_array<Vertex>(out_arg, shape, "uint16", rows_text(ranks.size, k));
+  nb::object out = result_array<Vertex>(out_arg, shape, rows_text(ranks.size, k));
   // Ranks that out overlaps would be overwritten before they are read.
   nb::object copy;
   if (!out_arg.is_none() && may_overlap(reinterpret_cast<PyArrayObject*>(out.ptr()),
@@ -159,16 +159,17 @@ inline void sort_row(Vertex* row, std::size_t k) noexcept {
 
 // Ranks rows [begin, end) of `combs` (rows of k along its last axis) into
 // out, or returns the first malformed row's index (end when all are well
-// formed). Sorted C-contiguous uint16 rows are read in place; others are
+// formed). Sorted C-contiguous rows of Vertex are read in place; others are
 // gathered block by block into a buffer, checked, sorted there. The input
-// is never modified.
+// is never modified. Ranks go out with the bits of int64, as rank_rows
+// writes them.
 template <Order O, typename Coefficients>
 std::size_t rank_range(const ArrayView& combs, std::size_t begin, std::size_t end, std::size_t k, std::uint64_t n,
                        bool assume_sorted, Coefficients coef, std::int64_t* out) {
   using combinatorial::RowCheck;
   const bool in_place = assume_sorted && combs.is_plain<Vertex>();
   const std::size_t block_rows = std::max<std::size_t>(1, block_items / k);
-  std::vector<Rank> wide;
+  std::vector<std::uint64_t> wide;  // the elements as gathered
   std::vector<Vertex> narrow;
   for (std::size_t at = begin; at < end; at += block_rows) {
     const std::size_t rows = std::min(block_rows, end - at);
