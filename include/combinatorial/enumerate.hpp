@@ -350,10 +350,10 @@ void enumerate_rows(const Vertex* first, std::int64_t n, std::int64_t k, std::si
 // Writes `rows` consecutive combinations in lex order, k vertices each,
 // smallest first, starting with `first` itself, and nothing outside
 // out[0, rows * k), so threads may fill neighbouring ranges. Does not
-// allocate; uses up to 40 KiB of stack. Preconditions: 0 <= k <= n <= 65536;
-// `first` is strictly increasing and below n; its lex rank plus rows is at
-// most C(n, k); out holds rows * k values and may start at `first` but not
-// overlap it otherwise.
+// allocate; uses up to 40 KiB of stack. Preconditions: 0 <= k <= n <=
+// max_vertex_count; `first` is strictly increasing and below n; its lex rank
+// plus rows is at most C(n, k); out holds rows * k values and may start at
+// `first` but not overlap it otherwise.
 inline void enumerate_lex(const Vertex* first, std::int64_t n, std::int64_t k,
                           std::size_t rows, Vertex* out) noexcept {
   detail::enumerate<Order::lex>(first, n, k, rows, out);

@@ -118,8 +118,8 @@ void unrank_indexed(const TableView& table, const Rank* first, const Rank* last,
 
 // Writes the k vertices of one rank in order O, laid out as Layout says, and
 // returns the end of the row; nothing for k = 0. Does not allocate.
-// Preconditions: 0 <= rank < C(n, k) < 2^64, n <= 65536; with Lookup::direct
-// the table covers (n, unrank_table_k(n, k)).
+// Preconditions: 0 <= rank < C(n, k) < 2^64, n <= max_vertex_count; with
+// Lookup::direct the table covers (n, unrank_table_k(n, k)).
 template <Order O, RowLayout Layout, Lookup L>
 Vertex* unrank_one(const TableView& table, Rank rank, std::int64_t n, std::int64_t k, Vertex* out) {
   if (unranks_complement(n, k)) {
@@ -138,9 +138,9 @@ Vertex* unrank_one(const TableView& table, Rank rank, std::int64_t n, std::int64
 // rows laid out as Layout says, k values per rank (none for k = 0). The
 // index, when given, serves batches for which unrank_wants_index() holds.
 // Does not allocate.
-// Preconditions: 0 <= rank < C(n, k) < 2^64; n <= 65536; the table covers
-// (n, unrank_table_k(n, k)); index null or built for n and at least k from
-// the same coefficients.
+// Preconditions: 0 <= rank < C(n, k) < 2^64; n <= max_vertex_count; the
+// table covers (n, unrank_table_k(n, k)); index null or built for n and at
+// least k from the same coefficients.
 template <Order O, RowLayout Layout>
 void unrank_batch(const TableView& table, const ColexBucketIndex* index, const Rank* first, std::size_t size,
                   std::int64_t n, std::int64_t k, Vertex* out) {

@@ -134,7 +134,8 @@ struct ColexBucketIndex {
   std::vector<std::vector<Vertex>> start;
 
   // Builds the index for (n, k): O(k (2^bits + n)). Allocates. Precondition:
-  // the table covers (n, k), 2 <= k <= n - k, C(n, k) < 2^64, n <= 65536.
+  // the table covers (n, k), 2 <= k <= n - k, C(n, k) < 2^64,
+  // n <= max_vertex_count.
   void build(const TableView& table, std::int64_t vertex_count, std::int64_t size) {
     n = -1;  // not valid until built
     shift.assign(static_cast<std::size_t>(size + 1), 0);
@@ -273,7 +274,7 @@ COMBINATORIAL_X86_64_V3 void unrank_colex_indexed_v3(const TableView& table, Ran
 // for short rows; 0 when k comes at run time. Does not allocate.
 // Preconditions: 2 <= k <= n - k; index built for n and at least k from the
 // same coefficients; the table covers (n, k); 0 <= rank < C(n, k) < 2^64;
-// n <= 65536.
+// n <= max_vertex_count.
 template <Order O, RowLayout Layout, std::size_t K, typename RankIt, typename OutIt>
 void unrank_colex_indexed(const TableView& table, RankIt first, RankIt last, std::int64_t n, std::int64_t k,
                           const ColexBucketIndex& index, OutIt out) {

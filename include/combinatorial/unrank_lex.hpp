@@ -12,8 +12,8 @@ namespace combinatorial {
 
 // Writes, for each rank in [first, last), the k vertices of the lex
 // combination with that rank, smallest first; nothing when k = 0. Does not
-// allocate. Preconditions: 0 <= rank < C(n, k) < 2^64, n <= 65536; without
-// CheckedLookup, the table covers (n, k).
+// allocate. Preconditions: 0 <= rank < C(n, k) < 2^64, n <= max_vertex_count;
+// without CheckedLookup, the table covers (n, k).
 //
 // k = 2 is a closed form: the first vertex a is the one for which
 // C(n - a, 2) >= C(n, 2) - r > C(n - a - 1, 2); with x = 8 (C(n, 2) - r) - 7,

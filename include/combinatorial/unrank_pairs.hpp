@@ -59,9 +59,10 @@ COMBINATORIAL_AVX512 void unrank_pairs_avx512(const Rank* first, const Rank* las
 }  // namespace detail
 
 // Writes the two vertices of each pair rank in [first, last) in order O, laid
-// out as Layout says. Does not allocate. Preconditions: 2 <= n <= 65536,
-// 0 <= rank < C(n, 2). Uses AVX-512 when the processor has it (the shipped
-// build targets x86-64-v2), which converts and roots eight ranks at once.
+// out as Layout says. Does not allocate. Preconditions: 2 <= n <=
+// max_vertex_count, 0 <= rank < C(n, 2). Uses AVX-512 when the processor has
+// it (the shipped build targets x86-64-v2), which converts and roots eight
+// ranks at once.
 template <Order O, RowLayout Layout>
 void unrank_pairs(const Rank* first, const Rank* last, std::int64_t n, Vertex* out) noexcept {
 #if COMBINATORIAL_CPU_DISPATCH
