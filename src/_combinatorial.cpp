@@ -17,19 +17,31 @@
 
 #include "combinatorial/binomial.hpp"
 #include "combinatorial/lookup.hpp"
+#include "combinatorial/messages.hpp"
 #include "combinatorial/rank.hpp"
 #include "combinatorial/search.hpp"
+#include "combinatorial/types.hpp"
 #include "combinatorial/unrank.hpp"
 
 namespace py = pybind11;
 using combinatorial::BC;
+using combinatorial::Rank;
+using combinatorial::Vertex;
 using std::to_string;
+
+// The module's arrays are uint64 ranks and uint16 vertices, and the kernels
+// read and write them in place: a wider Rank or Vertex needs conversions
+// here, not other dtypes.
+static_assert(std::is_same_v<Rank, std::uint64_t>, "the module's ranks are uint64");
+static_assert(std::is_same_v<Vertex, std::uint16_t>, "the module's vertices are uint16");
 
 // Input arrays are read as flat runs of elements, so they are taken
 // C-contiguous: a strided view is copied for the call rather than misread.
-using RankArray = py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>;
+using RankArray = py::array_t<Rank, py::array::c_style | py::array::forcecast>;
 using SignedRankArray = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>;
-using VertexArray = py::array_t<std::uint16_t, py::array::c_style | py::array::forcecast>;
+using VertexArray = py::array_t<Vertex, py::array::c_style | py::array::forcecast>;
+// The sizes of unrank_combs_k: uint16, whatever a vertex is.
+using SizeArray = py::array_t<std::uint16_t, py::array::c_style | py::array::forcecast>;
 // comb reads its arrays element by element through their strides, in place.
 using CoefficientArray = py::array_t<std::uint64_t, py::array::forcecast>;
 using SignedResult = py::array_t<std::int64_t, py::array::forcecast>;
@@ -37,26 +49,9 @@ using UnsignedResult = py::array_t<std::uint64_t, py::array::forcecast>;
 
 namespace {
 
-// Vertices are stored in 16 bits.
-constexpr std::uint64_t max_vertex_count = 65536;
-
-[[noreturn]] void throw_binomial_overflow(std::uint64_t n, std::uint64_t k) {
-  throw std::overflow_error("C(" + to_string(n) + ", " + to_string(k) +
-                            ") is 2^64 or more and does not fit 64 bits");
-}
-
-void check_vertex_count(std::uint64_t n) {
-  if (n > max_vertex_count) {
-    throw std::invalid_argument("n = " + to_string(n) +
-                                " is too large: vertices are 16-bit, so n must be at most 65536");
-  }
-}
-
-// C(n, k), the number of k-combinations and so the bound of valid ranks.
-std::uint64_t combination_count(std::uint64_t n, std::uint64_t k) {
-  if (combinatorial::binom_overflows(n, k)) throw_binomial_overflow(n, k);
-  return combinatorial::binom(n, k);
-}
+using combinatorial::check_vertex_count;
+using combinatorial::combination_count;
+using combinatorial::throw_binomial_overflow;
 
 // C(m, j) for any unsigned m, through the table where it covers (m, j).
 std::uint64_t coefficient(std::uint64_t m, std::uint64_t j) {
@@ -73,21 +68,17 @@ std::uint64_t exact_or_throw(std::uint64_t value, std::uint64_t n, std::uint64_t
   return value;
 }
 
-template <typename Rank>
-[[noreturn]] void throw_bad_rank(Rank rank, std::size_t index, std::uint64_t n, std::uint64_t k,
+// A rank as the caller's array holds it, int64 or uint64.
+template <typename Stored>
+[[noreturn]] void throw_bad_rank(Stored rank, std::size_t index, std::uint64_t n, std::uint64_t k,
                                  std::uint64_t count) {
-  if (rank < 0) {
-    throw std::invalid_argument("rank " + to_string(rank) + " at index " + to_string(index) +
-                                " is negative");
-  }
-  throw std::invalid_argument("rank " + to_string(rank) + " at index " + to_string(index) +
-                              " is not below C(" + to_string(n) + ", " + to_string(k) +
-                              ") = " + to_string(count));
+  throw std::invalid_argument(
+      combinatorial::rank_outside_text(to_string(rank), rank < 0, to_string(index), n, k, count));
 }
 
 // Refuses the first rank outside [0, count).
-template <typename Rank>
-void check_ranks(const Rank* ranks, std::size_t size, std::uint64_t n, std::uint64_t k,
+template <typename Stored>
+void check_ranks(const Stored* ranks, std::size_t size, std::uint64_t n, std::uint64_t k,
                  std::uint64_t count) {
   const std::size_t bad = combinatorial::first_rank_outside(ranks, 0, size, count);
   if (bad != size) throw_bad_rank(ranks[bad], bad, n, k, count);
@@ -113,8 +104,8 @@ void check_out_size(const VertexArray& out, std::size_t needed) {
 // The writable buffer of out. A read-only out fails here with ValueError
 // "array is not writeable"; a misaligned one is refused as well, since the
 // kernels store whole uint16 values.
-std::uint16_t* writable_vertices(VertexArray& out) {
-  std::uint16_t* const dest = out.mutable_data();
+Vertex* writable_vertices(VertexArray& out) {
+  Vertex* const dest = out.mutable_data();
   if (!(out.flags() & py::detail::npy_api::NPY_ARRAY_ALIGNED_)) {
     throw std::invalid_argument("out is not aligned for uint16 elements");
   }
@@ -155,11 +146,11 @@ void check_no_overlap(const VertexArray& out, const py::array& input, const char
 void unrank_combranks_array(const RankArray& ranks_arg, std::uint64_t n, std::uint64_t k, bool colex,
                             VertexArray& out) {
   const RankArray ranks = aligned(ranks_arg);
-  std::uint16_t* const dest = writable_vertices(out);
+  Vertex* const dest = writable_vertices(out);
   check_vertex_count(n);
   const std::uint64_t count = combination_count(n, k);
   check_no_overlap(out, ranks_arg, "ranks");
-  const std::uint64_t* const first = ranks.data();
+  const Rank* const first = ranks.data();
   const auto size = static_cast<std::size_t>(ranks.size());
   check_ranks(first, size, n, k, count);
   const std::uint64_t per_rank = colex ? std::max<std::uint64_t>(k, 1) : k;
@@ -169,7 +160,7 @@ void unrank_combranks_array(const RankArray& ranks_arg, std::uint64_t n, std::ui
   const auto nn = static_cast<std::int64_t>(n);
   const auto kk = static_cast<std::int64_t>(k);
   if (colex && k == 0) {
-    std::fill(dest, dest + size, std::uint16_t{0});  // one 0 per rank, the rank itself
+    std::fill(dest, dest + size, Vertex{0});  // one 0 per rank, the rank itself
     return;
   }
   ensure_table(nn, combinatorial::unrank_table_k(nn, kk));
@@ -190,11 +181,11 @@ void unrank_combranks_array(const RankArray& ranks_arg, std::uint64_t n, std::ui
                                                                              nn, kk, dest);
 }
 
-void unrank_combranks_array_full_k(const RankArray& ranks_arg, std::uint64_t n, const VertexArray& ks_arg,
+void unrank_combranks_array_full_k(const RankArray& ranks_arg, std::uint64_t n, const SizeArray& ks_arg,
                                    std::uint64_t k_max, bool colex, VertexArray& out) {
   const RankArray ranks = aligned(ranks_arg);
-  const VertexArray ks = aligned(ks_arg);
-  std::uint16_t* const dest = writable_vertices(out);
+  const SizeArray ks = aligned(ks_arg);
+  Vertex* const dest = writable_vertices(out);
   const auto size = static_cast<std::size_t>(ranks.shape(0));  // a 0-d array fails here
   if (static_cast<std::size_t>(ranks.size()) < size) {
     throw std::invalid_argument("ranks holds " + to_string(ranks.size()) +
@@ -208,7 +199,7 @@ void unrank_combranks_array_full_k(const RankArray& ranks_arg, std::uint64_t n, 
   }
   check_no_overlap(out, ranks_arg, "ranks");
   check_no_overlap(out, ks_arg, "ks");
-  const std::uint64_t* const rank = ranks.data();
+  const Rank* const rank = ranks.data();
   const std::uint16_t* const sizes = ks.data();
 
   // Every combination is checked before any is written. counts[k] caches
@@ -232,7 +223,7 @@ void unrank_combranks_array_full_k(const RankArray& ranks_arg, std::uint64_t n, 
   BC.precompute(nn, static_cast<std::int64_t>(std::min(k_max, rows_read)));
   using combinatorial::Lookup, combinatorial::Order, combinatorial::RowLayout;
   const combinatorial::TableView table = BC.view();
-  std::uint16_t* at = dest;
+  Vertex* at = dest;
   for (std::size_t i = 0; i < size; ++i) {
     const std::int64_t k = sizes[i];
     at = colex ? combinatorial::unrank_one<Order::colex, RowLayout::smallest_first, Lookup::checked>(table, rank[i],
@@ -244,7 +235,7 @@ void unrank_combranks_array_full_k(const RankArray& ranks_arg, std::uint64_t n, 
 
 namespace {
 
-std::string format_vertices(const std::uint16_t* first, std::size_t count) {
+std::string format_vertices(const Vertex* first, std::size_t count) {
   std::string text = "[";
   for (std::size_t j = 0; j < count; ++j) text += (j ? ", " : "") + to_string(first[j]);
   return text + "]";
@@ -252,15 +243,15 @@ std::string format_vertices(const std::uint16_t* first, std::size_t count) {
 
 // Why a row is not k distinct vertices below n in the order the mode expects;
 // empty when it is.
-std::string row_problem(const std::uint16_t* g, std::size_t k, std::uint64_t n, bool colex) {
+std::string row_problem(const Vertex* g, std::size_t k, std::uint64_t n, bool colex) {
   for (std::size_t j = 0; j < k; ++j) {
-    if (g[j] >= n) return "has vertex " + to_string(g[j]) + ", which is not below n = " + to_string(n);
+    if (g[j] >= n) return combinatorial::vertex_not_below_text(to_string(g[j]), n);
   }
   for (std::size_t j = 1; j < k; ++j) {
     if (colex && g[j] >= g[j - 1]) {
       return "is not strictly decreasing, as colex rows must be (largest vertex first)";
     }
-    if (!colex && k == 2 && g[0] == g[1]) return "repeats vertex " + to_string(g[0]);
+    if (!colex && k == 2 && g[0] == g[1]) return combinatorial::repeated_vertex_text(to_string(g[0]));
     if (!colex && k != 2 && g[j] <= g[j - 1]) {
       return "is not strictly increasing, as lex rows must be (smallest vertex first)";
     }
@@ -270,7 +261,7 @@ std::string row_problem(const std::uint16_t* g, std::size_t k, std::uint64_t n, 
 
 // Raises the ValueError for the first malformed row among rows
 // [from, from + count), which hold one.
-[[noreturn]] void throw_first_malformed_row(const std::uint16_t* first, std::size_t from,
+[[noreturn]] void throw_first_malformed_row(const Vertex* first, std::size_t from,
                                             std::size_t count, std::size_t k, std::uint64_t n,
                                             bool colex) {
   for (std::size_t i = from; i < from + count; ++i) {
@@ -285,10 +276,10 @@ std::string row_problem(const std::uint16_t* g, std::size_t k, std::uint64_t n, 
 
 // Whether rows [from, from + count) are well formed: colex rows strictly
 // decreasing, lex rows strictly increasing, lex pairs in either order.
-bool rows_well_formed(const std::uint16_t* first, std::size_t from, std::size_t count, std::size_t k,
+bool rows_well_formed(const Vertex* first, std::size_t from, std::size_t count, std::size_t k,
                       std::uint64_t limit, bool colex) {
   using combinatorial::RowCheck;
-  const std::uint16_t* const block = first + from * k;
+  const Vertex* const block = first + from * k;
   return colex ? combinatorial::rows_well_formed<RowCheck::decreasing>(block, count * k, k, limit)
                : combinatorial::rows_well_formed<RowCheck::increasing_or_any_pair>(block, count * k, k, limit);
 }
@@ -298,17 +289,17 @@ bool rows_well_formed(const std::uint16_t* first, std::size_t from, std::size_t 
 // them all already. A malformed row fails the whole call: no partial result
 // is returned.
 template <typename Coefficients>
-void rank_checked_rows(const std::uint16_t* first, std::size_t rows, std::size_t k, std::uint64_t n,
+void rank_checked_rows(const Vertex* first, std::size_t rows, std::size_t k, std::uint64_t n,
                        bool colex, bool checked, std::int64_t* out, Coefficients coef) {
   using combinatorial::Order, combinatorial::RowLayout;
-  const std::uint64_t limit = std::min<std::uint64_t>(n, 65536);
+  const std::uint64_t limit = std::min<std::uint64_t>(n, combinatorial::max_vertex_count);
   constexpr std::size_t block_rows = 2048;
   for (std::size_t done = 0; done < rows; done += block_rows) {
     const std::size_t count = std::min(block_rows, rows - done);
     if (!checked && !rows_well_formed(first, done, count, k, limit, colex)) {
       throw_first_malformed_row(first, done, count, k, n, colex);
     }
-    const std::uint16_t* const block = first + done * k;
+    const Vertex* const block = first + done * k;
     colex ? combinatorial::rank_rows_for_k<Order::colex, RowLayout::largest_first>(block, count, k, n, out + done, coef)
           : combinatorial::rank_rows_for_k<Order::lex, RowLayout::smallest_first>(block, count, k, n, out + done, coef);
   }
@@ -318,7 +309,7 @@ void rank_checked_rows(const std::uint16_t* first, std::size_t rows, std::size_t
 struct LexWindow {
   std::uint64_t base = 0;
   std::size_t k = 0;
-  std::vector<long> cells;
+  std::vector<combinatorial::Cell> cells;
 };
 
 }  // namespace
@@ -338,7 +329,7 @@ SignedResult rank_combs_sorted(VertexArray combs_arg, std::uint64_t n, bool cole
                               " is more than 2^63: its ranks do not fit int64");
   }
 
-  const std::uint16_t* const first = combs.data();
+  const Vertex* const first = combs.data();
   SignedResult result(static_cast<py::ssize_t>(rows));
   std::int64_t* const out = result.mutable_data();
   if (rows == 0 || k == 0) {
@@ -358,12 +349,12 @@ SignedResult rank_combs_sorted(VertexArray combs_arg, std::uint64_t n, bool cole
                                                    : true;
   // Every row is checked before any table is built.
   const bool checked = !ready;
-  if (checked && !rows_well_formed(first, 0, rows, k, std::min<std::uint64_t>(n, 65536), colex)) {
+  if (checked && !rows_well_formed(first, 0, rows, k, std::min<std::uint64_t>(n, combinatorial::max_vertex_count), colex)) {
     throw_first_malformed_row(first, 0, rows, k, n, colex);
   }
   if (source == RankSource::window) {
     if (!ready) {
-      std::vector<long>().swap(window.cells);  // freed before the new window is filled
+      std::vector<combinatorial::Cell>().swap(window.cells);  // freed before the new window is filled
       window.cells = combinatorial::coefficient_window(window_base, combinatorial::lex_window_width, k);
       window.base = window_base;
       window.k = k;
@@ -386,10 +377,10 @@ UnsignedResult rank_combs_unsorted(py::list combs, std::uint64_t n, bool colex) 
   const auto items = py::reinterpret_steal<py::tuple>(PyList_AsTuple(combs.ptr()));
   if (!items) throw py::error_already_set();
   UnsignedResult result(static_cast<py::ssize_t>(items.size()));
-  std::uint64_t* const out = result.mutable_data();
+  Rank* const out = result.mutable_data();
   std::size_t i = 0;
   for (const py::handle item : items) {
-    auto v = py::cast<std::vector<std::uint16_t>>(item);
+    auto v = py::cast<std::vector<Vertex>>(item);
     const std::size_t k = v.size();
     if (colex) {
       std::sort(v.begin(), v.end(), std::greater<>());
@@ -397,16 +388,16 @@ UnsignedResult rank_combs_unsorted(py::list combs, std::uint64_t n, bool colex) 
       std::sort(v.begin(), v.end());
     }
     const auto repeat = std::adjacent_find(v.begin(), v.end());
-    const std::uint16_t largest = k == 0 ? 0 : colex ? v.front() : v.back();
+    const Vertex largest = k == 0 ? 0 : colex ? v.front() : v.back();
     if (repeat != v.end() || (k > 0 && largest >= n)) {
       throw std::invalid_argument(
           "item " + to_string(i) + " of combs, " + format_vertices(v.data(), k) +
-          (repeat != v.end() ? ", repeats vertex " + to_string(*repeat)
-                             : ", has vertex " + to_string(largest) + ", which is not below n = " +
-                                   to_string(n)));
+          ", " +
+          (repeat != v.end() ? combinatorial::repeated_vertex_text(to_string(*repeat))
+                             : combinatorial::vertex_not_below_text(to_string(largest), n)));
     }
     const std::uint64_t count = combination_count(n, k);
-    std::uint64_t sum = 0;
+    Rank sum = 0;
     for (std::size_t j = 0; j < k; ++j) {
       sum += colex ? coefficient(v[j], k - j) : coefficient(n - 1 - v[j], k - j);
     }
@@ -507,27 +498,28 @@ UnsignedResult comb5(const CoefficientArray& N_arg, const CoefficientArray& K_ar
 
 namespace {
 
-template <typename Rank>
-using ColexMember = void (*)(const Rank*, const Rank*, std::int64_t, std::int64_t, std::uint16_t*);
+// Members over ranks as stored: int64 for the caller's array, Rank for a
+// complement's.
+template <typename Stored>
+using ColexMember = void (*)(const Stored*, const Stored*, std::int64_t, std::int64_t, Vertex*);
 
-template <typename Rank, bool UseGuess, bool Gallop, std::size_t Probes>
-void colex_member(const Rank* first, const Rank* last, std::int64_t n, std::int64_t k,
-                  std::uint16_t* out) {
+template <typename Stored, bool UseGuess, bool Gallop, std::size_t Probes>
+void colex_member(const Stored* first, const Stored* last, std::int64_t n, std::int64_t k, Vertex* out) {
   combinatorial::unrank_colex<false, UseGuess, Gallop, Probes>(first, last, n, k, out);
 }
 
-template <typename Rank, bool UseGuess, bool Gallop>
-constexpr std::array<ColexMember<Rank>, 4> colex_members_by_probes = {
-    &colex_member<Rank, UseGuess, Gallop, 0>, &colex_member<Rank, UseGuess, Gallop, 1>,
-    &colex_member<Rank, UseGuess, Gallop, 2>, &colex_member<Rank, UseGuess, Gallop, 3>};
+template <typename Stored, bool UseGuess, bool Gallop>
+constexpr std::array<ColexMember<Stored>, 4> colex_members_by_probes = {
+    &colex_member<Stored, UseGuess, Gallop, 0>, &colex_member<Stored, UseGuess, Gallop, 1>,
+    &colex_member<Stored, UseGuess, Gallop, 2>, &colex_member<Stored, UseGuess, Gallop, 3>};
 
 // The member that the three selection arguments pick; probes of 3 or more select 3.
-template <typename Rank>
-ColexMember<Rank> select_colex_member(bool use_guess, bool gallop, std::uint64_t probes) {
-  const auto& members = use_guess ? (gallop ? colex_members_by_probes<Rank, true, true>
-                                            : colex_members_by_probes<Rank, true, false>)
-                                  : (gallop ? colex_members_by_probes<Rank, false, true>
-                                            : colex_members_by_probes<Rank, false, false>);
+template <typename Stored>
+ColexMember<Stored> select_colex_member(bool use_guess, bool gallop, std::uint64_t probes) {
+  const auto& members = use_guess ? (gallop ? colex_members_by_probes<Stored, true, true>
+                                            : colex_members_by_probes<Stored, true, false>)
+                                  : (gallop ? colex_members_by_probes<Stored, false, true>
+                                            : colex_members_by_probes<Stored, false, false>);
   return members[std::min<std::uint64_t>(probes, 3)];
 }
 
@@ -536,8 +528,10 @@ ColexMember<Rank> select_colex_member(bool use_guess, bool gallop, std::uint64_t
 void unrank_colex_bench(const SignedRankArray& ranks_arg, std::uint64_t n, std::uint64_t k,
                         bool use_guess, bool gallop, std::uint64_t probes, VertexArray& out) {
   const SignedRankArray ranks = aligned(ranks_arg);
+  // The bound of the guessed searches (find_k), checked for every member: not
+  // the vertex bound.
   if (n > 65535) throw std::invalid_argument("n is too large; overflow detected!");
-  std::uint16_t* const dest = writable_vertices(out);
+  Vertex* const dest = writable_vertices(out);
   const std::uint64_t count = combination_count(n, k);
   check_no_overlap(out, ranks_arg, "ranks");
   const std::int64_t* const first = ranks.data();
@@ -551,12 +545,12 @@ void unrank_colex_bench(const SignedRankArray& ranks_arg, std::uint64_t n, std::
   if (k >= 2 && k > n - k) {
     // The member unranks the complements, whose table is small.
     ensure_table(nn, nn - kk);
-    const ColexMember<std::uint64_t> member = select_colex_member<std::uint64_t>(use_guess, gallop, probes);
-    std::uint16_t* at = dest;
+    const ColexMember<Rank> member = select_colex_member<Rank>(use_guess, gallop, probes);
+    Vertex* at = dest;
     for (std::size_t i = 0; i < size; ++i) {
       at = combinatorial::unrank_by_complement<combinatorial::RowLayout::largest_first>(
-          static_cast<std::uint64_t>(first[i]), count, nn, kk, at,
-          [&](std::uint64_t r, std::int64_t rest, std::uint16_t* taken) {
+          static_cast<Rank>(first[i]), count, nn, kk, at,
+          [&](Rank r, std::int64_t rest, Vertex* taken) {
             member(&r, &r + 1, nn, rest, taken);  // largest first
             std::reverse(taken, taken + rest);
           });

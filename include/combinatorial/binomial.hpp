@@ -11,6 +11,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "combinatorial/types.hpp"
+
 namespace combinatorial {
 
 // The value binom() returns when C(n, k) is 2^64 or more.
@@ -62,12 +64,12 @@ constexpr bool binom_overflows(std::uint64_t n, std::uint64_t k) noexcept {
   return m >= 2 && binom(n, m) == binom_saturated;
 }
 
-// Largest binomial table that precompute() builds: 32 MB of 64-bit cells, so
+// Largest binomial table that precompute() builds: 32 MB of cells, so
 // that a rebuild, which holds the old rows until the new ones are filled,
 // peaks at 64 MB. It holds every n <= 65536 with k <= 33 (17.5 MiB), all
 // that unranking needs once k > n / 2 goes through the complement.
 inline constexpr std::int64_t max_table_bytes = 32'000'000;
-inline constexpr std::int64_t max_table_cells = max_table_bytes / 8;
+inline constexpr std::int64_t max_table_cells = max_table_bytes / static_cast<std::int64_t>(sizeof(Cell));
 
 // Cells a table for (n, k) needs, (n + 2) x (k + 2), or -1 when that exceeds
 // max_table_cells or a bound is negative. Does not allocate.
@@ -86,15 +88,15 @@ constexpr std::int64_t table_cells_needed(std::int64_t n, std::int64_t k) noexce
 // binom() bit for bit: both are exact below 2^64, and a true value of 2^64
 // or more is the sum of two terms of which one saturated or whose sum
 // overflows, so the cell saturates exactly when binom() does.
-inline std::vector<long> table_cells(std::int64_t n, std::int64_t k) {
-  std::vector<long> cells(static_cast<std::size_t>(table_cells_needed(n, k)), 0);
+inline std::vector<Cell> table_cells(std::int64_t n, std::int64_t k) {
+  std::vector<Cell> cells(static_cast<std::size_t>(table_cells_needed(n, k)), 0);
   const std::size_t stride = static_cast<std::size_t>(n + 2);
   for (std::int64_t c = 0; c <= n; ++c) cells[static_cast<std::size_t>(c)] = 1;
   for (std::int64_t j = 1; j <= std::min(k, n); ++j) {
-    const long* above = cells.data() + static_cast<std::size_t>(j - 1) * stride;
-    long* cur = cells.data() + static_cast<std::size_t>(j) * stride;
+    const Cell* above = cells.data() + static_cast<std::size_t>(j - 1) * stride;
+    Cell* cur = cells.data() + static_cast<std::size_t>(j) * stride;
     for (std::int64_t c = j; c <= n; ++c) {
-      cur[c] = static_cast<long>(saturating_add(static_cast<std::uint64_t>(above[c - 1]),
+      cur[c] = static_cast<Cell>(saturating_add(static_cast<std::uint64_t>(above[c - 1]),
                                                 static_cast<std::uint64_t>(cur[c - 1])));
     }
   }
@@ -106,7 +108,7 @@ inline std::vector<long> table_cells(std::int64_t n, std::int64_t k) {
 // The kernels take one as their explicit argument; whoever owns the cells
 // keeps them alive and unchanged while a view is in use.
 struct TableView {
-  const long* cells = nullptr;
+  const Cell* cells = nullptr;
   std::size_t stride = 0;
   std::int64_t max_n = -1;
   std::int64_t max_k = -1;
@@ -118,16 +120,16 @@ struct TableView {
   }
 
   // Row k, indexed by m. Precondition: covers(0, k).
-  const long* row(std::int64_t k) const noexcept {
+  const Cell* row(std::int64_t k) const noexcept {
     return cells + static_cast<std::size_t>(k) * stride;
   }
 
   // C(n, k) as binom() gives it, from the cells when covered; 0 when k < 0 or
   // k > n. Does not allocate.
-  long operator()(std::int64_t n, std::int64_t k) const noexcept {
+  Cell operator()(std::int64_t n, std::int64_t k) const noexcept {
     if (covers(n, k)) return row(k)[n];
     if (k < 0 || k > n) return 0;
-    return static_cast<long>(binom(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(k)));
+    return static_cast<Cell>(binom(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(k)));
   }
 };
 
@@ -143,20 +145,20 @@ class CoefficientTable {
   const TableView& view() const noexcept { return view_; }
 
  private:
-  std::vector<long> cells_;
+  std::vector<Cell> cells_;
   TableView view_;
 };
 
 // A cache of C(n, k) for 0 <= n <= max_n, 0 <= k <= max_k, read by the hot
 // loops, with binom() answering everything outside it. Cells hold the bits of
-// binom() as signed 64-bit values; readers compare them as unsigned.
+// binom() as Cell values; readers compare them as unsigned.
 //
 // The rows live in one block laid out by table_cells(). FixedN and FixedRows
 // size the small always-present block fixed_rows (C(n, k) for k < FixedRows,
 // n <= FixedN).
 template <std::int64_t FixedN, std::size_t FixedRows, typename T>
 class BinomialCoefficientTable {
-  static_assert(std::is_same_v<T, long>, "cells hold the 64 bits of binom() as long, as TableView reads them");
+  static_assert(std::is_same_v<T, Cell>, "cells hold the bits of binom() as Cell, as TableView reads them");
   static_assert(FixedN >= 1 && FixedN <= 64, "fixed block columns must stay exact");
   static_assert(FixedRows >= 1 && FixedRows <= 3, "fixed block holds rows k = 0, 1, 2 at most");
 
@@ -229,14 +231,14 @@ class BinomialCoefficientTable {
 // one before by Pascal's rule, C(m, j) = C(m - 1, j) + C(m - 1, j - 1), with
 // the saturating addition that keeps precompute() equal to binom().
 // Preconditions: width >= 1, base + width - 1 < 2^63.
-inline std::vector<long> coefficient_window(std::uint64_t base, std::size_t width, std::size_t k) {
-  std::vector<long> cells(width * (k + 1), 1);  // row 0
+inline std::vector<Cell> coefficient_window(std::uint64_t base, std::size_t width, std::size_t k) {
+  std::vector<Cell> cells(width * (k + 1), 1);  // row 0
   for (std::size_t j = 1; j <= k; ++j) {
-    long* const row = cells.data() + j * width;
-    const long* const below = row - width;
-    row[0] = static_cast<long>(binom(base, j));
+    Cell* const row = cells.data() + j * width;
+    const Cell* const below = row - width;
+    row[0] = static_cast<Cell>(binom(base, j));
     for (std::size_t i = 1; i < width; ++i) {
-      row[i] = static_cast<long>(saturating_add(static_cast<std::uint64_t>(row[i - 1]),
+      row[i] = static_cast<Cell>(saturating_add(static_cast<std::uint64_t>(row[i - 1]),
                                                 static_cast<std::uint64_t>(below[i - 1])));
     }
   }
@@ -245,6 +247,6 @@ inline std::vector<long> coefficient_window(std::uint64_t base, std::size_t widt
 
 // The one table every entry point shares. Rebuilt only by precompute(), which
 // callers run under the interpreter lock, so no reader overlaps a rebuild.
-inline BinomialCoefficientTable<64, 3, long> BC;
+inline BinomialCoefficientTable<64, 3, Cell> BC;
 
 }  // namespace combinatorial

@@ -10,21 +10,22 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "combinatorial/types.hpp"
+
 namespace combinatorial {
 
 // Writes the n - count vertices of {0..n-1} missing from `taken`, largest
 // first when Descending (taken must then be decreasing), else smallest first
 // (taken increasing). Returns the end of the written run. Does not allocate.
 template <bool Descending>
-std::uint16_t* write_complement(const std::uint16_t* taken, std::size_t count, std::int64_t n,
-                                std::uint16_t* out) noexcept {
-  const std::uint16_t* const taken_end = taken + count;
+Vertex* write_complement(const Vertex* taken, std::size_t count, std::int64_t n, Vertex* out) noexcept {
+  const Vertex* const taken_end = taken + count;
   for (std::int64_t i = 0; i < n; ++i) {
     const std::int64_t v = Descending ? n - 1 - i : i;
     if (taken != taken_end && *taken == v) {
       ++taken;
     } else {
-      *out++ = static_cast<std::uint16_t>(v);
+      *out++ = static_cast<Vertex>(v);
     }
   }
   return out;

@@ -25,15 +25,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
 #include "combinatorial/order.hpp"
+#include "combinatorial/types.hpp"
 
 namespace combinatorial {
 
 namespace detail {
 
-using lanes16 = std::uint16_t __attribute__((vector_size(16)));
+// One 16-byte chunk of a row: eight vertices, as every index below counts them.
+using VertexChunk = Vertex __attribute__((vector_size(16)));
+static_assert(sizeof(VertexChunk) == 8 * sizeof(Vertex), "rows are stored as chunks of eight vertices");
 
 // Rows of up to 8 * enumerate_max_chunks vertices are built in registers.
 inline constexpr std::int64_t enumerate_max_chunks = 4;
@@ -94,18 +98,18 @@ struct SmallBinomials {
 // from the back never overwrites an entry still to be read. Vector loads and
 // stores only, so that no load waits on narrower stores. Preconditions:
 // 1 <= t <= 8, m <= enumerate_table_max_m, C(m, t) <= the entries' room.
-inline void build_colex_table(lanes16* entries, std::int64_t m, std::int64_t t,
+inline void build_colex_table(VertexChunk* entries, std::int64_t m, std::int64_t t,
                               const SmallBinomials& binom) noexcept {
-  lanes16 v = {};
-  lanes16 unit = {};
+  VertexChunk v = {};
+  VertexChunk unit = {};
   unit[0] = 1;
   for (std::int64_t j = 0; j < m - t + 1; ++j, v += unit) entries[j] = v;  // 1-subsets
   for (std::int64_t q = 2; q <= t; ++q) {
-    lanes16 lane = {};
+    VertexChunk lane = {};
     lane[q - 1] = 1;
     for (std::int64_t top = m - t + q - 1; top >= q - 1; --top) {
-      const lanes16 add = lane * static_cast<std::uint16_t>(top);
-      lanes16* block = entries + binom(top, q);
+      const VertexChunk add = lane * static_cast<Vertex>(top);
+      VertexChunk* block = entries + binom(top, q);
       for (auto j = static_cast<std::int64_t>(binom(top, q - 1)) - 1; j >= 0; --j) {
         block[j] = entries[j] + add;
       }
@@ -116,19 +120,19 @@ inline void build_colex_table(lanes16* entries, std::int64_t m, std::int64_t t,
 // The lex list of t-subsets of {n-m..n-1} from the colex list of t-subsets
 // of {0..m-1}: x -> n-1-x turns one into the other reversed, with each
 // entry's order reversed too. Entries end up in lanes lane0..lane0+t-1.
-inline void colex_table_to_lex(lanes16* entries, std::uint64_t count, std::int64_t n,
+inline void colex_table_to_lex(VertexChunk* entries, std::uint64_t count, std::int64_t n,
                                std::int64_t t, std::int64_t lane0) noexcept {
-  lanes16 pick = {}, keep = {};
+  VertexChunk pick = {}, keep = {};
   for (std::int64_t p = 0; p < 8; ++p) {
     const bool in = p >= lane0 && p < lane0 + t;
-    pick[p] = static_cast<std::uint16_t>(in ? t - 1 - (p - lane0) : 0);
-    keep[p] = in ? 0xFFFF : 0;
+    pick[p] = static_cast<Vertex>(in ? t - 1 - (p - lane0) : 0);
+    keep[p] = in ? std::numeric_limits<Vertex>::max() : Vertex{0};
   }
-  lanes16 top = {};
-  top += static_cast<std::uint16_t>(n - 1);
-  const auto reflect = [&](lanes16 e) { return (top - __builtin_shuffle(e, pick)) & keep; };
+  VertexChunk top = {};
+  top += static_cast<Vertex>(n - 1);
+  const auto reflect = [&](VertexChunk e) { return (top - __builtin_shuffle(e, pick)) & keep; };
   for (std::uint64_t i = 0, j = count - 1; i <= j && j < count; ++i, --j) {
-    const lanes16 a = entries[i], b = entries[j];
+    const VertexChunk a = entries[i], b = entries[j];
     entries[i] = reflect(b);
     entries[j] = reflect(a);
   }
@@ -138,7 +142,7 @@ struct NoTable {};
 
 struct Table {
   SmallBinomials binom;
-  lanes16 entries[enumerate_table_entries];
+  VertexChunk entries[enumerate_table_entries];
 };
 
 // Writes rows block by block. W chunks hold a row of k vertices (2 <= k <=
@@ -152,9 +156,9 @@ class BlockRows {
   // Preconditions: first is a valid row (it is copied, so it may lie in the
   // output); Tabled: 2 <= t <= min(k, 8), m = n - k + t <= 64 and C(m, t)
   // <= enumerate_table_entries; otherwise t = 1.
-  BlockRows(const std::uint16_t* first, std::int64_t n, std::int64_t k, std::int64_t t) noexcept
+  BlockRows(const Vertex* first, std::int64_t n, std::int64_t k, std::int64_t t) noexcept
       : n_(n), k_(k), t_(t), col_(Lex ? k - t : 0), off_t_(Lex && k > 8 ? k - 8 : 0) {
-    std::memcpy(c_, first, static_cast<std::size_t>(k) * sizeof(std::uint16_t));
+    std::memcpy(c_, first, static_cast<std::size_t>(k) * sizeof(Vertex));
     if constexpr (Tabled) {
       const std::int64_t m = n - k + t;
       total_ = table_.binom(m, t);
@@ -177,7 +181,7 @@ class BlockRows {
 
   // Writes the next `rows` rows at out; where k < 8, also up to 7 values
   // past them. Precondition: the rows exist.
-  void write(std::size_t rows, std::uint16_t* out) noexcept {
+  void write(std::size_t rows, Vertex* out) noexcept {
     const auto width = static_cast<std::size_t>(k_);
     std::size_t offset[W];
     for (std::int64_t w = 0; w + 1 < W; ++w) {
@@ -187,18 +191,18 @@ class BlockRows {
     while (rows > 0) {
       if (at_ == end_) next_block();
       const auto len = static_cast<std::size_t>(std::min<std::uint64_t>(end_ - at_, rows));
-      lanes16 fixed[W];
+      VertexChunk fixed[W];
       std::memcpy(fixed, fixed_, sizeof(fixed));
       if constexpr (Tabled) {
-        const lanes16* entry = table_.entries + at_;
+        const VertexChunk* entry = table_.entries + at_;
         for (std::size_t r = 0; r < len; ++r) {
           for (std::int64_t w = 0; w + 1 < W; ++w) std::memcpy(out + offset[w], &fixed[w], 16);
-          const lanes16 changing = fixed[W - 1] | entry[r];
+          const VertexChunk changing = fixed[W - 1] | entry[r];
           std::memcpy(out + offset[W - 1], &changing, 16);
           out += width;
         }
       } else {
-        lanes16 changing = fixed[W - 1] + step_ * static_cast<std::uint16_t>(at_);
+        VertexChunk changing = fixed[W - 1] + step_ * static_cast<Vertex>(at_);
         for (std::size_t r = 0; r < len; ++r) {
           for (std::int64_t w = 0; w + 1 < W; ++w) std::memcpy(out + offset[w], &fixed[w], 16);
           std::memcpy(out + offset[W - 1], &changing, 16);
@@ -214,7 +218,7 @@ class BlockRows {
  private:
   // The row without its changing columns, as the chunks to store.
   void load_fixed() noexcept {
-    alignas(16) std::uint16_t rest[8 * W];
+    alignas(16) Vertex rest[8 * W];
     std::memcpy(rest, c_, sizeof(rest));
     for (std::int64_t q = 0; q < t_; ++q) rest[col_ + q] = 0;
     for (std::int64_t w = 0; w + 1 < W; ++w) {
@@ -228,12 +232,12 @@ class BlockRows {
   void next_block() noexcept {
     if constexpr (Tabled) {
       const std::int64_t top = Lex ? n_ : c_[t_];  // t < k, or no block would follow
-      for (std::int64_t q = 0; q < t_; ++q) c_[col_ + q] = static_cast<std::uint16_t>(top - t_ + q);
+      for (std::int64_t q = 0; q < t_; ++q) c_[col_ + q] = static_cast<Vertex>(top - t_ + q);
       successor<O>(c_, n_, k_);
       at_ = Lex ? total_ - table_.binom(n_ - 1 - c_[col_ - 1], t_) : 0;
       end_ = Lex ? total_ : table_.binom(c_[t_], t_);
     } else {
-      c_[col_] = static_cast<std::uint16_t>(end_ - 1);
+      c_[col_] = static_cast<Vertex>(end_ - 1);
       successor<O>(c_, n_, k_);
       at_ = c_[col_];
       end_ = Lex ? static_cast<std::uint64_t>(n_) : c_[1];
@@ -247,24 +251,24 @@ class BlockRows {
   // Tabled: the next entry and the block's end; else the running column's
   // next value and its bound.
   std::uint64_t at_ = 0, end_ = 0, total_ = 0;
-  lanes16 step_ = {};
-  lanes16 fixed_[W];
-  alignas(16) std::uint16_t c_[8 * W] = {};
+  VertexChunk step_ = {};
+  VertexChunk fixed_[W];
+  alignas(16) Vertex c_[8 * W] = {};
   std::conditional_t<Tabled, Table, NoTable> table_;
 };
 
 // For any k: each row is the previous one, copied, with its running column
 // one higher or, at the end of a block, the successor step applied.
 template <Order O>
-void write_rows_by_copy(const std::uint16_t* first, std::int64_t n, std::int64_t k,
-                        std::size_t rows, std::uint16_t* out) noexcept {
+void write_rows_by_copy(const Vertex* first, std::int64_t n, std::int64_t k,
+                        std::size_t rows, Vertex* out) noexcept {
   constexpr bool Lex = is_lex<O>();
   const std::int64_t j = Lex ? k - 1 : 0;
   const auto width = static_cast<std::size_t>(k);
-  std::memmove(out, first, width * sizeof(std::uint16_t));
+  std::memmove(out, first, width * sizeof(Vertex));
   for (std::size_t r = 1; r < rows; ++r) {
-    std::uint16_t* o = out + r * width;
-    std::memcpy(o, o - width, width * sizeof(std::uint16_t));
+    Vertex* o = out + r * width;
+    std::memcpy(o, o - width, width * sizeof(Vertex));
     if (o[j] + 1 < (Lex ? n : o[1])) {
       ++o[j];
     } else {
@@ -290,21 +294,21 @@ inline std::int64_t table_columns(std::int64_t n, std::int64_t k, std::size_t ro
 // row but the last few straight into out, those, whose stores would pass
 // its end, through a scratch buffer.
 template <Order O, std::int64_t W, bool Tabled>
-[[gnu::noinline]] void write_blocks(const std::uint16_t* first, std::int64_t n, std::int64_t k,
-                                    std::int64_t t, std::size_t rows, std::uint16_t* out) noexcept {
+[[gnu::noinline]] void write_blocks(const Vertex* first, std::int64_t n, std::int64_t k,
+                                    std::int64_t t, std::size_t rows, Vertex* out) noexcept {
   BlockRows<O, W, Tabled> writer(first, n, k, t);
   const auto width = static_cast<std::size_t>(k);
   const std::size_t spill = k < 8 ? (7 + width) / width - 1 : 0;  // at most 3
   const std::size_t direct = rows > spill ? rows - spill : 0;
   writer.write(direct, out);
-  std::uint16_t scratch[32];
+  Vertex scratch[32];
   writer.write(rows - direct, scratch);
-  std::memcpy(out + direct * width, scratch, (rows - direct) * width * sizeof(std::uint16_t));
+  std::memcpy(out + direct * width, scratch, (rows - direct) * width * sizeof(Vertex));
 }
 
 template <Order O, std::int64_t W>
-void enumerate_in_registers(const std::uint16_t* first, std::int64_t n, std::int64_t k,
-                            std::size_t rows, std::uint16_t* out) noexcept {
+void enumerate_in_registers(const Vertex* first, std::int64_t n, std::int64_t k,
+                            std::size_t rows, Vertex* out) noexcept {
   const std::int64_t t = table_columns(n, k, rows);
   if (t >= 2) {
     write_blocks<O, W, true>(first, n, k, t, rows, out);
@@ -314,13 +318,13 @@ void enumerate_in_registers(const std::uint16_t* first, std::int64_t n, std::int
 }
 
 template <Order O>
-void enumerate(const std::uint16_t* first, std::int64_t n, std::int64_t k, std::size_t rows,
-               std::uint16_t* out) noexcept {
+void enumerate(const Vertex* first, std::int64_t n, std::int64_t k, std::size_t rows,
+               Vertex* out) noexcept {
   if (rows == 0 || k == 0) return;
   if (k == 1) {
     // Both orders are first[0], first[0] + 1, ...
-    const std::uint16_t v = first[0];
-    for (std::size_t r = 0; r < rows; ++r) out[r] = static_cast<std::uint16_t>(v + r);
+    const Vertex v = first[0];
+    for (std::size_t r = 0; r < rows; ++r) out[r] = static_cast<Vertex>(v + r);
     return;
   }
   switch ((k + 7) / 8) {
@@ -338,27 +342,27 @@ void enumerate(const std::uint16_t* first, std::int64_t n, std::int64_t k, std::
 // smallest first, starting with `first` itself: as enumerate_lex below for
 // lex, with the colex rank for colex.
 template <Order O>
-void enumerate_rows(const std::uint16_t* first, std::int64_t n, std::int64_t k, std::size_t rows,
-                    std::uint16_t* out) noexcept {
+void enumerate_rows(const Vertex* first, std::int64_t n, std::int64_t k, std::size_t rows,
+                    Vertex* out) noexcept {
   detail::enumerate<O>(first, n, k, rows, out);
 }
 
 // Writes `rows` consecutive combinations in lex order, k vertices each,
 // smallest first, starting with `first` itself, and nothing outside
 // out[0, rows * k), so threads may fill neighbouring ranges. Does not
-// allocate; uses up to 40 KiB of stack. Preconditions: 0 <= k <= n <= 65536;
-// `first` is strictly increasing and below n; its lex rank plus rows is at
-// most C(n, k); out holds rows * k values and may start at `first` but not
-// overlap it otherwise.
-inline void enumerate_lex(const std::uint16_t* first, std::int64_t n, std::int64_t k,
-                          std::size_t rows, std::uint16_t* out) noexcept {
+// allocate; uses up to 40 KiB of stack. Preconditions: 0 <= k <= n <=
+// max_vertex_count; `first` is strictly increasing and below n; its lex rank
+// plus rows is at most C(n, k); out holds rows * k values and may start at
+// `first` but not overlap it otherwise.
+inline void enumerate_lex(const Vertex* first, std::int64_t n, std::int64_t k,
+                          std::size_t rows, Vertex* out) noexcept {
   detail::enumerate<Order::lex>(first, n, k, rows, out);
 }
 
 // The same in colex order, rows still smallest vertex first. Does not
 // allocate. Preconditions as for enumerate_lex, with the colex rank.
-inline void enumerate_colex(const std::uint16_t* first, std::int64_t n, std::int64_t k,
-                            std::size_t rows, std::uint16_t* out) noexcept {
+inline void enumerate_colex(const Vertex* first, std::int64_t n, std::int64_t k,
+                            std::size_t rows, Vertex* out) noexcept {
   detail::enumerate<Order::colex>(first, n, k, rows, out);
 }
 

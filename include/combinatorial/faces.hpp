@@ -24,6 +24,7 @@
 #include <cstdint>
 
 #include "combinatorial/order.hpp"
+#include "combinatorial/types.hpp"
 
 namespace combinatorial {
 
@@ -34,31 +35,31 @@ namespace combinatorial {
 // C(n, k) and C(n, k - 1) below 2^64; coef(m, j) gives C(m, j) (0 when
 // j > m) for 0 <= m <= n, 0 <= j <= k wherever it is below 2^64.
 template <Order O, typename Coefficients>
-void face_ranks(const std::uint16_t* rows, std::size_t count, std::size_t k, std::uint64_t n,
-                Coefficients coef, std::uint64_t* out) noexcept {
+void face_ranks(const Vertex* rows, std::size_t count, std::size_t k, std::uint64_t n, Coefficients coef,
+                Rank* out) noexcept {
   if (k == 0) return;
   constexpr bool colex = !is_lex<O>();
   const auto kk = static_cast<std::int64_t>(k);
   const auto top = static_cast<std::int64_t>(n) - 1;
   // Face of c_j: vertices before j keep position i (colex weight i + 1, lex
   // (k - 1) - i), those after drop to i - 1 (colex weight i, lex k - i).
-  const auto kept = [&](std::uint16_t c, std::int64_t i) {
+  const auto kept = [&](Vertex c, std::int64_t i) {
     return colex ? coef(c, i + 1) : coef(top - c, kk - 1 - i);
   };
-  const auto moved = [&](std::uint16_t c, std::int64_t i) {
+  const auto moved = [&](Vertex c, std::int64_t i) {
     return colex ? coef(c, i) : coef(top - c, kk - i);
   };
-  const std::uint64_t last = colex ? 0 : coef(top + 1, kk - 1) - 1;
+  const Rank last = colex ? 0 : coef(top + 1, kk - 1) - 1;
   for (std::size_t r = 0; r < count; ++r, rows += k, out += k) {
     // Forward: out[j] = sum of kept terms before j.
-    std::uint64_t prefix = 0;
+    Rank prefix = 0;
     for (std::size_t j = 0; j + 1 < k; ++j) {
       out[j] = prefix;
       prefix += kept(rows[j], static_cast<std::int64_t>(j));
     }
     out[k - 1] = prefix;
     // Backward: add the moved terms after j.
-    std::uint64_t suffix = 0;
+    Rank suffix = 0;
     for (std::size_t j = k - 1;; --j) {
       out[j] = colex ? out[j] + suffix : last - out[j] - suffix;
       if (j == 0) break;
@@ -75,8 +76,8 @@ void face_ranks(const std::uint16_t* rows, std::size_t count, std::size_t k, std
 // C(n, k) and C(n, k + 1) below 2^64; coef(m, j) gives C(m, j) (0 when
 // j > m) for 0 <= m <= n, 0 <= j <= k + 1 wherever it is below 2^64.
 template <Order O, typename Coefficients>
-void coface_ranks(const std::uint16_t* rows, std::size_t count, std::size_t k, std::uint64_t n,
-                  Coefficients coef, std::uint64_t* out) noexcept {
+void coface_ranks(const Vertex* rows, std::size_t count, std::size_t k, std::uint64_t n, Coefficients coef,
+                  Rank* out) noexcept {
   if (k >= n) return;
   constexpr bool colex = !is_lex<O>();
   const auto kk = static_cast<std::int64_t>(k);
@@ -85,19 +86,19 @@ void coface_ranks(const std::uint16_t* rows, std::size_t count, std::size_t k, s
   // Adding v with p vertices below it: those before keep position i (colex
   // weight i + 1, lex (k + 1) - i), v takes position p, those after rise to
   // i + 1 (colex weight i + 2, lex k - i).
-  const auto kept = [&](std::uint16_t c, std::int64_t i) {
+  const auto kept = [&](Vertex c, std::int64_t i) {
     return colex ? coef(c, i + 1) : coef(top - c, kk + 1 - i);
   };
-  const auto moved = [&](std::uint16_t c, std::int64_t i) {
+  const auto moved = [&](Vertex c, std::int64_t i) {
     return colex ? coef(c, i + 2) : coef(top - c, kk - i);
   };
-  const std::uint64_t last = colex ? 0 : coef(nn, kk + 1) - 1;
+  const Rank last = colex ? 0 : coef(nn, kk + 1) - 1;
   for (std::size_t r = 0; r < count; ++r, rows += k) {
     // base: the terms of the row's vertices for the current gap p, all moved
     // at p = 0; lex folds them into last - sum.
-    std::uint64_t sum = 0;
+    Rank sum = 0;
     for (std::size_t i = 0; i < k; ++i) sum += moved(rows[i], static_cast<std::int64_t>(i));
-    std::uint64_t base = colex ? sum : last - sum;
+    Rank base = colex ? sum : last - sum;
     std::int64_t v = 0;
     for (std::int64_t p = 0;; ++p) {
       // The gap below c_p (below n after the last vertex): each coface there
@@ -110,7 +111,7 @@ void coface_ranks(const std::uint16_t* rows, std::size_t count, std::size_t k, s
       }
       if (p == kk) break;
       // c_p passes from the moved terms to the kept ones.
-      const std::uint64_t change = kept(rows[p], p) - moved(rows[p], p);
+      const Rank change = kept(rows[p], p) - moved(rows[p], p);
       base = colex ? base + change : base - change;
       v = end + 1;
     }

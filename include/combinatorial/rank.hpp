@@ -23,12 +23,12 @@ namespace combinatorial {
 // function into. A window of columns from `base` on (see coefficient_window)
 // reads the same way with its own cells, stride and base.
 struct TableCoefficients {
-  const long* cells;
+  const Cell* cells;
   std::size_t stride;
   std::uint64_t base = 0;
   static TableCoefficients of(const TableView& table) noexcept { return {table.cells, table.stride}; }
-  [[gnu::always_inline]] std::uint64_t operator()(std::int64_t m, std::int64_t j) const noexcept {
-    return static_cast<std::uint64_t>(
+  [[gnu::always_inline]] Rank operator()(std::int64_t m, std::int64_t j) const noexcept {
+    return static_cast<Rank>(
         cells[static_cast<std::size_t>(j) * stride + (static_cast<std::size_t>(m) - base)]);
   }
 };
@@ -36,8 +36,8 @@ struct TableCoefficients {
 // C(m, j) through the checked lookup: any m >= 0, whatever the table covers.
 struct CheckedCoefficients {
   TableView table;
-  std::uint64_t operator()(std::int64_t m, std::int64_t j) const noexcept {
-    return static_cast<std::uint64_t>(table(m, j));
+  Rank operator()(std::int64_t m, std::int64_t j) const noexcept {
+    return static_cast<Rank>(table(m, j));
   }
 };
 
@@ -46,22 +46,23 @@ struct CheckedCoefficients {
 enum class RowCheck { decreasing, increasing, increasing_or_any_pair };
 
 // Whether the `size` values from `v`, read as rows of k, are all below
-// `limit` (at most 65536) and each row is in the order that Check asks for.
+// `limit` (at most max_vertex_count) and each row is in the order that Check asks for.
 // Does not allocate. With SSE4.1 it compares eight neighbouring pairs at a
 // time, masking the pairs that straddle two rows.
 template <RowCheck Check>
-bool rows_well_formed(const std::uint16_t* v, std::size_t size, std::size_t k,
+bool rows_well_formed(const Vertex* v, std::size_t size, std::size_t k,
                       std::uint64_t limit) noexcept {
   if (k == 0) return true;
   constexpr bool decreasing = Check == RowCheck::decreasing;
   const bool pairs_any_order = Check == RowCheck::increasing_or_any_pair && k == 2;
-  const auto pair_ok = [pairs_any_order](std::uint16_t a, std::uint16_t b) {
+  const auto pair_ok = [pairs_any_order](Vertex a, Vertex b) {
     return pairs_any_order ? a != b : decreasing ? a > b : a < b;
   };
   bool ok = true;
-  std::uint16_t largest = 0;
+  Vertex largest = 0;
   std::size_t i = 0;
 #if defined(__SSE4_1__)
+  static_assert(sizeof(Vertex) == 2, "the SSE4.1 checks compare vertices as eight 16-bit lanes");
   if (k <= 64 && size >= 9) {
     // masks[phase]: lane j compares elements i + j and i + j + 1, which lie
     // in one row unless (phase + j) % k == k - 1, with phase = i % k.
@@ -90,7 +91,7 @@ bool rows_well_formed(const std::uint16_t* v, std::size_t size, std::size_t k,
       if (phase >= k) phase -= k;
     }
     ok = _mm_testz_si128(bad, bad);
-    alignas(16) std::uint16_t lanes[8];
+    alignas(16) Vertex lanes[8];
     _mm_store_si128(reinterpret_cast<__m128i*>(lanes), top);
     largest = *std::max_element(lanes, lanes + 8);
   }
@@ -105,7 +106,7 @@ bool rows_well_formed(const std::uint16_t* v, std::size_t size, std::size_t k,
 namespace detail {
 
 template <Order O, RowLayout Layout, std::size_t K, typename Coefficients>
-[[gnu::always_inline]] inline void rank_rows_body(const std::uint16_t* first, std::size_t rows,
+[[gnu::always_inline]] inline void rank_rows_body(const Vertex* first, std::size_t rows,
                                                   std::size_t k, std::uint64_t n, std::int64_t* out,
                                                   Coefficients coef) noexcept {
   static_assert(K <= 64, "compile-time sizes are for short rows");
@@ -119,6 +120,7 @@ template <Order O, RowLayout Layout, std::size_t K, typename Coefficients>
   } else if (k == 2) {
     // g (g - 1) and a (a + 1) stay below 2^32 for 16-bit vertices; 32-bit
     // unsigned products let the loop vectorise.
+    static_assert(max_vertex_count <= 65536, "pair ranks take 32-bit products of vertices");
     const auto lex_pairs = [&](auto nn) {  // C(n, 2) < 2^63 keeps n * a exact in 64 bits
       for (std::size_t i = 0; i < rows; ++i) {
         const std::uint32_t g0 = first[2 * i], g1 = first[2 * i + 1];
@@ -134,7 +136,8 @@ template <Order O, RowLayout Layout, std::size_t K, typename Coefficients>
       }
     } else if (n <= 65536) {
       // The rank is below C(65536, 2) < 2^31 and n a < 2^32: all of it is
-      // exact in 32 bits, which vectorise.
+      // exact in 32 bits, which vectorise. A bound of the arithmetic, not
+      // of the vertices: larger n take 64-bit products.
       lex_pairs(static_cast<std::uint32_t>(n));
     } else {
       lex_pairs(n);
@@ -142,9 +145,9 @@ template <Order O, RowLayout Layout, std::size_t K, typename Coefficients>
   } else {
     const auto nn = static_cast<std::int64_t>(n);
     const auto kk = static_cast<std::int64_t>(k);
-    const std::uint64_t last_rank = Colex ? 0 : coef(nn, kk) - 1;
+    const Rank last_rank = Colex ? 0 : coef(nn, kk) - 1;
     for (std::size_t i = 0; i < rows; ++i, first += k) {
-      std::uint64_t sum = 0;
+      Rank sum = 0;
       for (std::size_t j = 0; j < k; ++j) {
         const std::int64_t g = first[j];
         // Row position j holds the vertex of weight k - j in the natural
@@ -160,7 +163,7 @@ template <Order O, RowLayout Layout, std::size_t K, typename Coefficients>
 
 #if COMBINATORIAL_CPU_DISPATCH
 template <Order O, RowLayout Layout, std::size_t K, typename Coefficients>
-COMBINATORIAL_AVX512 void rank_rows_avx512(const std::uint16_t* first, std::size_t rows, std::size_t k,
+COMBINATORIAL_AVX512 void rank_rows_avx512(const Vertex* first, std::size_t rows, std::size_t k,
                                            std::uint64_t n, std::int64_t* out, Coefficients coef) noexcept {
   rank_rows_body<O, Layout, K>(first, rows, k, n, out, coef);
 }
@@ -168,17 +171,22 @@ COMBINATORIAL_AVX512 void rank_rows_avx512(const std::uint16_t* first, std::size
 
 }  // namespace detail
 
+// Ranks go out through std::int64_t, the dtype of the results callers read
+// most; a uint64 result is written through the same pointer, since a rank of
+// 2^63 or more as int64 keeps its bits. So Rank and int64 must stay one width.
+static_assert(sizeof(Rank) == sizeof(std::int64_t), "rank_rows writes a Rank's bits as int64");
+
 // Ranks `rows` rows of k vertices each, stored back to back from `first`,
 // into out, rows laid out as Layout says; lex pairs may come in either order.
 // Does not allocate.
 // Preconditions: every row holds k distinct vertices below n in Layout's
-// order (lex pairs in either); C(n, k) < 2^63 when k >= 2;
+// order (lex pairs in either); C(n, k) < 2^64;
 // Coefficients reads C(m, j) for 0 <= m <= n and j <= k. K is k when known at
 // compile time, 0 when k is given at run time. With AVX-512 the pair loops
 // vectorise eight rows at a time; the table reads stay scalar, since gathers
 // measured no faster.
 template <Order O, RowLayout Layout, std::size_t K, typename Coefficients>
-void rank_rows(const std::uint16_t* first, std::size_t rows, std::size_t k, std::uint64_t n,
+void rank_rows(const Vertex* first, std::size_t rows, std::size_t k, std::uint64_t n,
                std::int64_t* out, Coefficients coef) noexcept {
 #if COMBINATORIAL_CPU_DISPATCH
   if (has_avx512()) return detail::rank_rows_avx512<O, Layout, K>(first, rows, k, n, out, coef);
@@ -188,7 +196,7 @@ void rank_rows(const std::uint16_t* first, std::size_t rows, std::size_t k, std:
 
 // rank_rows with the loop unrolled for the common k. Same contract.
 template <Order O, RowLayout Layout, typename Coefficients>
-void rank_rows_for_k(const std::uint16_t* first, std::size_t rows, std::size_t k, std::uint64_t n,
+void rank_rows_for_k(const Vertex* first, std::size_t rows, std::size_t k, std::uint64_t n,
                      std::int64_t* out, Coefficients coef) noexcept {
   switch (k) {
     case 3: return rank_rows<O, Layout, 3>(first, rows, k, n, out, coef);
@@ -207,12 +215,12 @@ void rank_rows_for_k(const std::uint16_t* first, std::size_t rows, std::size_t k
 // where a table would exceed max_table_cells.
 enum class RankSource { none, table, window, computed };
 
-// Columns a lex window holds: n - 65536 .. n, since vertices are below 65536
-// and lex ranking reads C(n - 1 - v, j) and C(n, k).
-inline constexpr std::size_t lex_window_width = 65537;
+// Columns a lex window holds: n - max_vertex_count .. n, since vertices are
+// below max_vertex_count and lex ranking reads C(n - 1 - v, j) and C(n, k).
+inline constexpr std::size_t lex_window_width = max_vertex_count + 1;
 
 // The columns 0..table_n a table for ranking must hold: colex reads up to the
-// largest vertex, below 65536; lex up to n. Does not allocate.
+// largest vertex, below max_vertex_count; lex up to n. Does not allocate.
 template <Order O>
 constexpr std::int64_t rank_table_n(std::uint64_t n) noexcept {
   return static_cast<std::int64_t>(is_lex<O>() ? n : std::min<std::uint64_t>(n, max_vertex_count));

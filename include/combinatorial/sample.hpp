@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "combinatorial/binomial.hpp"
+#include "combinatorial/types.hpp"
 
 namespace combinatorial {
 
@@ -129,7 +130,7 @@ inline unsigned hash_bits_for(std::size_t entries) noexcept {
 }
 
 // Fibonacci hashing of a rank: a bijection whose top bits spread any set.
-inline std::uint64_t rank_hash(std::uint64_t v) noexcept { return (v + 1) * RandomStream::gamma; }
+inline std::uint64_t rank_hash(Rank v) noexcept { return (v + 1) * RandomStream::gamma; }
 
 // A set of ranks, each stored plus one so that 0 marks a free slot (ranks
 // are below 2^64 - 1). Allocates 12 to 24 bytes per entry it is sized for,
@@ -139,12 +140,12 @@ class RankSet {
   explicit RankSet(std::size_t entries)
       : mask_(hash_slots_for(entries) - 1),
         shift_(static_cast<unsigned>(__builtin_clzll(mask_ + 1)) + 1),
-        slots_(std::make_unique<std::uint64_t[]>(mask_ + 1)) {}
+        slots_(std::make_unique<Rank[]>(mask_ + 1)) {}
 
   // Adds v and says whether it was new. Precondition: no more entries than
   // sized for.
-  bool insert(std::uint64_t v) noexcept {
-    const std::uint64_t key = v + 1;
+  bool insert(Rank v) noexcept {
+    const Rank key = v + 1;
     for (auto i = static_cast<std::size_t>(rank_hash(v) >> shift_);; i = (i + 1) & mask_) {
       if (slots_[i] == key) return false;
       if (slots_[i] == 0) {
@@ -157,13 +158,13 @@ class RankSet {
  private:
   std::size_t mask_;
   unsigned shift_;
-  std::unique_ptr<std::uint64_t[]> slots_;
+  std::unique_ptr<Rank[]> slots_;
 };
 
 // A row of k vertices with its hash.
 struct RowRef {
   std::uint64_t hash;
-  const std::uint16_t* row;
+  const Vertex* row;
 };
 
 // A set of rows, found by hash and compared in full; the rows themselves
@@ -186,7 +187,7 @@ class RowSet {
         s = r;
         return true;
       }
-      if (s.hash == r.hash && std::memcmp(s.row, r.row, width_ * sizeof(std::uint16_t)) == 0) {
+      if (s.hash == r.hash && std::memcmp(s.row, r.row, width_ * sizeof(Vertex)) == 0) {
         return false;
       }
     }
@@ -300,8 +301,7 @@ class BlockFill {
 // the file). Round one draws in place; what it keeps moves down within its
 // block. Allocates 2.3 to 4.5 bytes per entry for the hash bit maps, and
 // lists of the values that may repeat and of later rounds.
-inline void distinct_ranks_by_rejection(std::uint64_t seed, std::uint64_t count, std::size_t size,
-                                        std::uint64_t* out) {
+inline void distinct_ranks_by_rejection(std::uint64_t seed, std::uint64_t count, std::size_t size, Rank* out) {
   const unsigned bits = hash_bits_for(size);
   HashBits seen(bits), hot(bits - 3);
   BlockFill fill(seed, size);
@@ -325,7 +325,7 @@ inline void distinct_ranks_by_rejection(std::uint64_t seed, std::uint64_t count,
         }
       },
       make_exact);
-  std::vector<std::uint64_t> drawn;
+  std::vector<Rank> drawn;
   std::vector<std::size_t> owner;
   for (std::size_t kept = fill.kept(); kept < size; kept = fill.kept()) {
     drawn.clear();
@@ -364,8 +364,7 @@ inline void distinct_ranks_by_rejection(std::uint64_t seed, std::uint64_t count,
 // drawn uniformly from the count - i values not taken yet. Allocates count
 // values of type T (T holds count - 1).
 template <typename T>
-void distinct_ranks_by_shuffle(std::uint64_t seed, std::uint64_t count, std::size_t size,
-                               std::uint64_t* out) {
+void distinct_ranks_by_shuffle(std::uint64_t seed, std::uint64_t count, std::size_t size, Rank* out) {
   const auto values = std::make_unique_for_overwrite<T[]>(static_cast<std::size_t>(count));
   for (std::uint64_t v = 0; v < count; ++v) values[v] = static_cast<T>(v);
   for (std::size_t begin = 0; begin < size; begin += sample_block) {
@@ -391,15 +390,14 @@ void distinct_ranks_by_shuffle(std::uint64_t seed, std::uint64_t count, std::siz
 // bytes per entry, and more only for the values that may repeat.
 // Throws std::bad_alloc, possibly after writing part of out. Preconditions:
 // 1 <= count < 2^64 (or size = 0), size <= count, out holds size values.
-inline void sample_distinct_ranks(std::uint64_t seed, std::uint64_t count, std::size_t size,
-                                  std::uint64_t* out) {
+inline void sample_distinct_ranks(std::uint64_t seed, std::uint64_t count, std::size_t size, Rank* out) {
   if (size == 0) return;
   if (count / 3 > size) {
     detail::distinct_ranks_by_rejection(seed, count, size, out);
   } else if (count <= (std::uint64_t{1} << 32)) {
     detail::distinct_ranks_by_shuffle<std::uint32_t>(seed, count, size, out);
   } else {
-    detail::distinct_ranks_by_shuffle<std::uint64_t>(seed, count, size, out);
+    detail::distinct_ranks_by_shuffle<Rank>(seed, count, size, out);
   }
 }
 
@@ -407,9 +405,8 @@ inline void sample_distinct_ranks(std::uint64_t seed, std::uint64_t count, std::
 // rank uniform in [0, count) and independent of the others. Pieces split at
 // block boundaries give the whole. Does not allocate. Preconditions: 1 <=
 // count, begin is a multiple of sample_block, out holds end - begin values.
-inline void sample_ranks_with_replacement(std::uint64_t seed, std::uint64_t count,
-                                          std::size_t begin, std::size_t end,
-                                          std::uint64_t* out) noexcept {
+inline void sample_ranks_with_replacement(std::uint64_t seed, std::uint64_t count, std::size_t begin,
+                                          std::size_t end, Rank* out) noexcept {
   for (std::size_t block = begin; block < end; block += sample_block) {
     RandomStream rng = stream(seed, block / sample_block);
     const std::size_t stop = std::min(end, block + sample_block);
@@ -419,18 +416,20 @@ inline void sample_ranks_with_replacement(std::uint64_t seed, std::uint64_t coun
 
 namespace detail {
 
-// One bit per vertex, n <= 65536, all clear between rows.
-using VertexBits = std::uint64_t[1024];
+// One bit per vertex, n <= max_vertex_count, all clear between rows: 8 KiB,
+// on the stack.
+using VertexBits = std::uint64_t[max_vertex_count / 64];
+static_assert(sizeof(VertexBits) <= 8192, "a bit per vertex must stay small enough for the stack");
 
 // Sorts a row of distinct vertices in place. Short rows by counting, for
 // each vertex, the ones below it: its place, found without branches.
-inline void sort_row(std::uint16_t* row, std::int64_t k) noexcept {
+inline void sort_row(Vertex* row, std::int64_t k) noexcept {
   if (k > 32) {
     std::sort(row, row + k);
     return;
   }
-  std::uint16_t v[32];
-  std::memcpy(v, row, static_cast<std::size_t>(k) * sizeof(std::uint16_t));
+  Vertex v[32];
+  std::memcpy(v, row, static_cast<std::size_t>(k) * sizeof(Vertex));
   for (std::int64_t i = 0; i < k; ++i) {
     std::int64_t below = 0;
     for (std::int64_t j = 0; j < k; ++j) below += v[j] < v[i];
@@ -445,21 +444,21 @@ inline void sort_row(std::uint16_t* row, std::int64_t k) noexcept {
 // m+1 of the (j+1) * C(j, m) equally likely (set, t) pairs). Where k > n/2
 // the d vertices are the ones left out. The row comes out of the bit map by
 // a scan where the map is dense or the row long, else by sorting the draws.
-// Leaves bits clear. Preconditions: 1 <= k <= n <= 65536, bits clear. Does
-// not allocate.
+// Leaves bits clear. Preconditions: 1 <= k <= n <= max_vertex_count, bits
+// clear. Does not allocate.
 inline void draw_row(RandomStream& rng, std::int64_t n, std::int64_t k, std::uint64_t* bits,
-                     std::uint16_t* row) noexcept {
+                     Vertex* row) noexcept {
   const bool left_out = 2 * k > n;
   const std::int64_t d = left_out ? n - k : k;
   for (std::int64_t j = n - d; j < n; ++j) {
     std::uint64_t v = bounded(rng, static_cast<std::uint64_t>(j + 1));
     if (bits[v >> 6] >> (v & 63) & 1) v = static_cast<std::uint64_t>(j);
     bits[v >> 6] |= std::uint64_t{1} << (v & 63);
-    if (!left_out) row[j - (n - d)] = static_cast<std::uint16_t>(v);
+    if (!left_out) row[j - (n - d)] = static_cast<Vertex>(v);
   }
   if (left_out || n <= 16 * k || (k > 32 && n <= 512 * k)) {
     const std::int64_t words = (n + 63) / 64;
-    std::uint16_t* o = row;
+    Vertex* o = row;
     for (std::int64_t w = 0; w < words; ++w) {
       std::uint64_t word = bits[w];
       bits[w] = 0;
@@ -468,7 +467,7 @@ inline void draw_row(RandomStream& rng, std::int64_t n, std::int64_t k, std::uin
         if (w == words - 1 && n % 64 != 0) word &= (std::uint64_t{1} << (n % 64)) - 1;
       }
       for (; word != 0; word &= word - 1) {
-        *o++ = static_cast<std::uint16_t>(64 * w + __builtin_ctzll(word));
+        *o++ = static_cast<Vertex>(64 * w + __builtin_ctzll(word));
       }
     }
   } else {
@@ -477,11 +476,13 @@ inline void draw_row(RandomStream& rng, std::int64_t n, std::int64_t k, std::uin
   }
 }
 
-// A 64-bit hash of a row's k vertices, well mixed in its top bits.
-inline std::uint64_t row_hash(const std::uint16_t* row, std::int64_t k) noexcept {
+// A 64-bit hash of a row's k vertices, well mixed in its top bits, taking
+// as many vertices at a time as fill a 64-bit word.
+inline std::uint64_t row_hash(const Vertex* row, std::int64_t k) noexcept {
+  constexpr auto per_word = static_cast<std::int64_t>(sizeof(std::uint64_t) / sizeof(Vertex));
   std::uint64_t h = static_cast<std::uint64_t>(k);
   std::int64_t i = 0;
-  for (; i + 4 <= k; i += 4) {
+  for (; i + per_word <= k; i += per_word) {
     std::uint64_t word;
     std::memcpy(&word, row + i, sizeof(word));
     h = (h ^ word) * RandomStream::gamma;
@@ -497,11 +498,10 @@ inline std::uint64_t row_hash(const std::uint16_t* row, std::int64_t k) noexcept
 // uniform k-subset of {0..n-1}, k vertices smallest first, independent of
 // the others, for any C(n, k). Pieces split at block boundaries give the
 // whole. Does not allocate; 8 KiB of stack. Preconditions: 0 <= k <= n <=
-// 65536, begin is a multiple of sample_block, out holds (end - begin) k
-// values.
+// max_vertex_count, begin is a multiple of sample_block, out holds
+// (end - begin) k values.
 inline void sample_rows_with_replacement(std::uint64_t seed, std::int64_t n, std::int64_t k,
-                                         std::size_t begin, std::size_t end,
-                                         std::uint16_t* out) noexcept {
+                                         std::size_t begin, std::size_t end, Vertex* out) noexcept {
   if (k == 0) return;
   detail::VertexBits bits = {};
   for (std::size_t block = begin; block < end; block += sample_block) {
@@ -518,10 +518,10 @@ inline void sample_rows_with_replacement(std::uint64_t seed, std::int64_t n, std
 // draws average C ln(C / (C - size)); where C < 2^64, sample_distinct_ranks
 // and unranking do the job without that cost. Allocates 10.5 to 13 bytes per
 // row, and later lists of a round's size; throws std::bad_alloc,
-// possibly after writing part of out. Preconditions: 0 <= k <= n <= 65536,
-// size <= C(n, k), out holds size * k values.
-inline void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_t k,
-                                 std::size_t size, std::uint16_t* out) {
+// possibly after writing part of out. Preconditions: 0 <= k <= n <=
+// max_vertex_count, size <= C(n, k), out holds size * k values.
+inline void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_t k, std::size_t size,
+                                 Vertex* out) {
   if (k == 0 || size == 0) return;
   using detail::RowRef;
   const auto width = static_cast<std::size_t>(k);
@@ -554,13 +554,13 @@ inline void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_
       if (!kept_here[p]) continue;
       const std::size_t to = fill.begin(b) + fill.filled(b)++;
       if (to == p) continue;
-      std::memcpy(out + to * width, out + p * width, width * sizeof(std::uint16_t));
+      std::memcpy(out + to * width, out + p * width, width * sizeof(Vertex));
       hashes[to] = hashes[p];
     }
   }
   const auto un = static_cast<std::uint64_t>(n), uk = static_cast<std::uint64_t>(k);
   const std::uint64_t total = binom_overflows(un, uk) ? 0 : binom(un, uk);
-  std::vector<std::uint16_t> drawn;
+  std::vector<Vertex> drawn;
   std::vector<std::uint64_t> drawn_hashes;
   std::vector<std::size_t> owner;
   for (std::size_t kept = fill.kept(); kept < size; kept = fill.kept()) {
@@ -573,7 +573,7 @@ inline void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_
       const std::size_t draws = detail::BlockFill::draws_for(lack, kept, total);
       for (std::size_t j = 0; j < draws; ++j) {
         drawn.resize(drawn.size() + width);
-        std::uint16_t* row = drawn.data() + drawn.size() - width;
+        Vertex* row = drawn.data() + drawn.size() - width;
         detail::draw_row(fill.rng(b), n, k, vertex_bits, row);
         drawn_hashes.push_back(detail::row_hash(row, k));
         owner.push_back(b);
@@ -594,7 +594,7 @@ inline void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_
           for (std::size_t i = begin; i < end; ++i) {
             if (fill.full(owner[i])) continue;
             const std::size_t to = fill.begin(owner[i]) + fill.filled(owner[i])++;
-            std::memcpy(out + to * width, drawn.data() + i * width, width * sizeof(std::uint16_t));
+            std::memcpy(out + to * width, drawn.data() + i * width, width * sizeof(Vertex));
             hashes[to] = drawn_hashes[i];
           }
         },

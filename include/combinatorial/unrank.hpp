@@ -11,6 +11,7 @@
 #include "combinatorial/binomial.hpp"
 #include "combinatorial/complement.hpp"
 #include "combinatorial/order.hpp"
+#include "combinatorial/types.hpp"
 #include "combinatorial/unrank_colex.hpp"
 #include "combinatorial/unrank_lex.hpp"
 #include "combinatorial/unrank_pairs.hpp"
@@ -41,19 +42,20 @@ constexpr bool unrank_wants_index(std::int64_t n, std::int64_t k, std::size_t si
 }
 
 // The first index in [begin, end) whose rank lies outside [0, count), or end.
-// Signed ranks are refused when negative, whatever count is. One
-// branch-free pass, in a form that vectorises; the offender is looked for
-// only once one is known to exist. Does not allocate.
-template <typename Rank>
-std::size_t first_rank_outside(const Rank* ranks, std::size_t begin, std::size_t end, std::uint64_t count) noexcept {
+// Ranks come as the caller stores them, signed or unsigned; signed ones are
+// refused when negative, whatever count is. One branch-free pass, in a form
+// that vectorises; the offender is looked for only once one is known to
+// exist. Does not allocate.
+template <typename Stored>
+std::size_t first_rank_outside(const Stored* ranks, std::size_t begin, std::size_t end, std::uint64_t count) noexcept {
   std::uint64_t bad = 0;
   for (std::size_t i = begin; i < end; ++i) {
-    bad |= static_cast<std::uint64_t>(ranks[i]) >= count ? ~std::uint64_t{0} : 0;
-    if constexpr (std::is_signed_v<Rank>) bad |= ranks[i] < 0 ? ~std::uint64_t{0} : 0;
+    bad |= static_cast<Rank>(ranks[i]) >= count ? ~std::uint64_t{0} : 0;
+    if constexpr (std::is_signed_v<Stored>) bad |= ranks[i] < 0 ? ~std::uint64_t{0} : 0;
   }
   if (!bad) return end;
   for (std::size_t i = begin; i < end; ++i) {
-    if (ranks[i] < 0 || static_cast<std::uint64_t>(ranks[i]) >= count) return i;
+    if (ranks[i] < 0 || static_cast<Rank>(ranks[i]) >= count) return i;
   }
   return end;
 }
@@ -64,10 +66,10 @@ std::size_t first_rank_outside(const Rank* ranks, std::size_t begin, std::size_t
 // of rank r in order O, smallest first. Returns the end of the written row.
 // Does not allocate.
 template <RowLayout Layout, typename Unrank>
-std::uint16_t* unrank_by_complement(std::uint64_t rank, std::uint64_t count, std::int64_t n, std::int64_t k,
-                                    std::uint16_t* out, Unrank unrank) {
+Vertex* unrank_by_complement(Rank rank, std::uint64_t count, std::int64_t n, std::int64_t k, Vertex* out,
+                             Unrank unrank) {
   const std::int64_t rest = n - k;  // at most 33 whenever C(n, k) fits 64 bits
-  std::uint16_t taken[max_index_size + 1];
+  Vertex taken[max_index_size + 1];
   if (rest > 0) unrank(count - 1 - rank, rest, taken);
   if constexpr (Layout == RowLayout::largest_first) {
     std::reverse(taken, taken + rest);
@@ -81,8 +83,8 @@ namespace detail {
 
 // The plain searches over [first, last), k >= 1, rows in Layout.
 template <Order O, RowLayout Layout, Lookup L>
-void unrank_plain(const TableView& table, const std::uint64_t* first, const std::uint64_t* last, std::int64_t n,
-                  std::int64_t k, std::uint16_t* out) {
+void unrank_plain(const TableView& table, const Rank* first, const Rank* last, std::int64_t n, std::int64_t k,
+                  Vertex* out) {
   constexpr bool checked = L == Lookup::checked;
   if constexpr (!is_lex<O>()) {
     unrank_colex<checked, false, false, 0>(table, first, last, n, k, out);
@@ -93,14 +95,14 @@ void unrank_plain(const TableView& table, const std::uint64_t* first, const std:
   constexpr bool natural = (Layout == RowLayout::largest_first) == !is_lex<O>();
   if constexpr (!natural) {
     const auto width = static_cast<std::size_t>(k);
-    for (std::uint16_t* row = out; row != out + (last - first) * k; row += width) std::reverse(row, row + width);
+    for (Vertex* row = out; row != out + (last - first) * k; row += width) std::reverse(row, row + width);
   }
 }
 
 // The indexed kernel with k fixed at compile time for the common sizes.
 template <Order O, RowLayout Layout>
-void unrank_indexed(const TableView& table, const std::uint64_t* first, const std::uint64_t* last,
-                    std::int64_t n, std::int64_t k, const ColexBucketIndex& index, std::uint16_t* out) {
+void unrank_indexed(const TableView& table, const Rank* first, const Rank* last, std::int64_t n, std::int64_t k,
+                    const ColexBucketIndex& index, Vertex* out) {
   switch (k) {
     case 3: return unrank_colex_indexed<O, Layout, 3>(table, first, last, n, k, index, out);
     case 4: return unrank_colex_indexed<O, Layout, 4>(table, first, last, n, k, index, out);
@@ -116,15 +118,14 @@ void unrank_indexed(const TableView& table, const std::uint64_t* first, const st
 
 // Writes the k vertices of one rank in order O, laid out as Layout says, and
 // returns the end of the row; nothing for k = 0. Does not allocate.
-// Preconditions: 0 <= rank < C(n, k) < 2^64, n <= 65536; with Lookup::direct
-// the table covers (n, unrank_table_k(n, k)).
+// Preconditions: 0 <= rank < C(n, k) < 2^64, n <= max_vertex_count; with
+// Lookup::direct the table covers (n, unrank_table_k(n, k)).
 template <Order O, RowLayout Layout, Lookup L>
-std::uint16_t* unrank_one(const TableView& table, std::uint64_t rank, std::int64_t n, std::int64_t k,
-                          std::uint16_t* out) {
+Vertex* unrank_one(const TableView& table, Rank rank, std::int64_t n, std::int64_t k, Vertex* out) {
   if (unranks_complement(n, k)) {
     const auto count = static_cast<std::uint64_t>(table(n, n - k));
     return unrank_by_complement<Layout>(rank, count, n, k, out,
-                                        [&](std::uint64_t r, std::int64_t size, std::uint16_t* taken) {
+                                        [&](Rank r, std::int64_t size, Vertex* taken) {
                                           detail::unrank_plain<O, RowLayout::smallest_first, L>(table, &r, &r + 1,
                                                                                                n, size, taken);
                                         });
@@ -137,13 +138,13 @@ std::uint16_t* unrank_one(const TableView& table, std::uint64_t rank, std::int64
 // rows laid out as Layout says, k values per rank (none for k = 0). The
 // index, when given, serves batches for which unrank_wants_index() holds.
 // Does not allocate.
-// Preconditions: 0 <= rank < C(n, k) < 2^64; n <= 65536; the table covers
-// (n, unrank_table_k(n, k)); index null or built for n and at least k from
-// the same coefficients.
+// Preconditions: 0 <= rank < C(n, k) < 2^64; n <= max_vertex_count; the
+// table covers (n, unrank_table_k(n, k)); index null or built for n and at
+// least k from the same coefficients.
 template <Order O, RowLayout Layout>
-void unrank_batch(const TableView& table, const ColexBucketIndex* index, const std::uint64_t* first,
-                  std::size_t size, std::int64_t n, std::int64_t k, std::uint16_t* out) {
-  const std::uint64_t* const last = first + size;
+void unrank_batch(const TableView& table, const ColexBucketIndex* index, const Rank* first, std::size_t size,
+                  std::int64_t n, std::int64_t k, Vertex* out) {
+  const Rank* const last = first + size;
   if (k == 0) return;
   if (k == 1) {
     std::copy(first, last, out);  // the vertex is the rank in both orders

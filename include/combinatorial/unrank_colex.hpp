@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "combinatorial/cpu.hpp"
 #include "combinatorial/order.hpp"
 #include "combinatorial/search.hpp"
+#include "combinatorial/types.hpp"
 
 namespace combinatorial {
 
@@ -21,16 +23,16 @@ template <bool CheckedLookup>
 struct RowReader {
   const TableView* table;
   std::int64_t p;
-  const long* row = CheckedLookup ? nullptr : table->row(p);
-  std::uint64_t operator()(std::int64_t m) const noexcept {
-    return static_cast<std::uint64_t>(CheckedLookup ? (*table)(m, p) : row[m]);
+  const Cell* row = CheckedLookup ? nullptr : table->row(p);
+  Rank operator()(std::int64_t m) const noexcept {
+    return static_cast<Rank>(CheckedLookup ? (*table)(m, p) : row[m]);
   }
 };
 
 // The largest index in [lo, hi] whose coefficient is <= r, given that the one
 // at lo is. Top-down halving, as get_max does.
 template <typename Reader>
-std::int64_t bisect(const Reader& coef, std::uint64_t r, std::int64_t lo, std::int64_t hi) noexcept {
+std::int64_t bisect(const Reader& coef, Rank r, std::int64_t lo, std::int64_t hi) noexcept {
   std::int64_t cur = hi;
   std::int64_t count = hi - lo;
   while (count > 0) {
@@ -49,7 +51,7 @@ std::int64_t bisect(const Reader& coef, std::uint64_t r, std::int64_t lo, std::i
 // exceeds r, then bisection in the bracket they leave. The bracket's lower
 // end halves the failed position q: q / 2 <= e + h / 2, the last success.
 template <typename Reader>
-std::int64_t gallop(const Reader& coef, std::uint64_t r, std::int64_t e, std::int64_t n) noexcept {
+std::int64_t gallop(const Reader& coef, Rank r, std::int64_t e, std::int64_t n) noexcept {
   std::int64_t h = 1;
   std::int64_t q = e + 1;
   while (q < n && coef(q) <= r) {
@@ -75,11 +77,11 @@ template <bool CheckedLookup, bool UseGuess, bool Gallop, std::size_t LinearProb
 void unrank_colex(const TableView& table, RankIt first, RankIt last, std::int64_t n, std::int64_t k,
                   OutIt out) {
   static_assert(LinearProbes <= 3, "one to three probes settle positions 2 and 3 with the guess");
-  static_assert(sizeof(*first) == 8, "ranks are 64-bit");
+  static_assert(sizeof(*first) == sizeof(Rank), "ranks are read whole, as Rank");
   for (; first != last; ++first) {
-    auto r = static_cast<std::uint64_t>(*first);
+    auto r = static_cast<Rank>(*first);
     if (k <= 1) {
-      *out++ = static_cast<std::uint16_t>(r);
+      *out++ = static_cast<Vertex>(r);
       continue;
     }
     for (std::int64_t p = k; p >= 2; --p) {
@@ -95,10 +97,10 @@ void unrank_colex(const TableView& table, RankIt first, RankIt last, std::int64_
         }
       }
       if (v < 0) v = Gallop ? detail::gallop(coef, r, e, n) : detail::bisect(coef, r, e, n);
-      *out++ = static_cast<std::uint16_t>(v);
+      *out++ = static_cast<Vertex>(v);
       r -= coef(v);
     }
-    *out++ = static_cast<std::uint16_t>(r);
+    *out++ = static_cast<Vertex>(r);
   }
 }
 
@@ -129,27 +131,28 @@ struct ColexBucketIndex {
   std::int64_t n = -1;
   std::int64_t k = -1;
   std::vector<int> shift;
-  std::vector<std::vector<std::uint16_t>> start;
+  std::vector<std::vector<Vertex>> start;
 
   // Builds the index for (n, k): O(k (2^bits + n)). Allocates. Precondition:
-  // the table covers (n, k), 2 <= k <= n - k, C(n, k) < 2^64, n <= 65536.
+  // the table covers (n, k), 2 <= k <= n - k, C(n, k) < 2^64,
+  // n <= max_vertex_count.
   void build(const TableView& table, std::int64_t vertex_count, std::int64_t size) {
     n = -1;  // not valid until built
     shift.assign(static_cast<std::size_t>(size + 1), 0);
     start.assign(static_cast<std::size_t>(size + 1), {});
     for (std::int64_t p = 2; p <= size; ++p) {
-      const long* row = table.row(p);
-      const auto total = static_cast<std::uint64_t>(row[vertex_count]);  // C(n, p) <= C(n, k)
-      const int bits = 64 - __builtin_clzll(total | 1);
+      const Cell* row = table.row(p);
+      const auto total = static_cast<Rank>(row[vertex_count]);  // C(n, p) <= C(n, k)
+      const auto bits = static_cast<int>(std::bit_width(total | 1));
       const int s = std::max(0, bits - bucket_bits(size));
       const std::uint64_t buckets = ((total - 1) >> s) + 2;
-      std::vector<std::uint16_t>& vertex_at = start[static_cast<std::size_t>(p)];
+      std::vector<Vertex>& vertex_at = start[static_cast<std::size_t>(p)];
       vertex_at.resize(buckets);
       std::int64_t m = p - 1;
       for (std::uint64_t b = 0; b < buckets; ++b) {
-        const std::uint64_t value = b << s;  // b <= 2^16 + 1 and s <= 51: no overflow
-        while (m + 1 < vertex_count && static_cast<std::uint64_t>(row[m + 1]) <= value) ++m;
-        vertex_at[b] = static_cast<std::uint16_t>(m);
+        const Rank value = Rank{b} << s;  // b <= 2^16 + 1 and s <= 51: no overflow
+        while (m + 1 < vertex_count && static_cast<Rank>(row[m + 1]) <= value) ++m;
+        vertex_at[b] = static_cast<Vertex>(m);
       }
       shift[static_cast<std::size_t>(p)] = s;
     }
@@ -170,11 +173,10 @@ namespace detail {
 // The vertex for r at position p by bisection over its whole bucket, for the
 // few remainders that one step does not settle. Kept out of line and cold so
 // that the hot loop holds no values for it in registers.
-[[gnu::noinline, gnu::cold]] inline std::int64_t bisect_bucket(const long* row,
-                                                              const std::uint16_t* start, int shift,
-                                                              std::uint64_t r) noexcept {
-  const std::uint64_t b = r >> shift;
-  const auto coef = [row](std::int64_t m) { return static_cast<std::uint64_t>(row[m]); };
+[[gnu::noinline, gnu::cold]] inline std::int64_t bisect_bucket(const Cell* row, const Vertex* start, int shift,
+                                                              Rank r) noexcept {
+  const Rank b = r >> shift;
+  const auto coef = [row](std::int64_t m) { return static_cast<Rank>(row[m]); };
   return bisect(coef, r, start[b], start[b + 1]);
 }
 
@@ -183,7 +185,7 @@ template <Order O, RowLayout Layout, std::size_t K, typename RankIt, typename Ou
                                                              std::int64_t n, std::int64_t k,
                                                              const ColexBucketIndex& index, OutIt out) {
   constexpr bool Lex = is_lex<O>();
-  static_assert(sizeof(*first) == 8, "ranks are 64-bit");
+  static_assert(sizeof(*first) == sizeof(Rank), "ranks are read whole, as Rank");
   static_assert(K == 0 || (K >= 2 && K <= max_index_size), "k fits the index");
   constexpr bool short_rows = K != 0 && K <= 6;  // measured: unrolled positions pay off there
   // Ranks in flight: enough to overlap their lookups, few enough for the
@@ -192,46 +194,44 @@ template <Order O, RowLayout Layout, std::size_t K, typename RankIt, typename Ou
   if constexpr (K != 0) k = static_cast<std::int64_t>(K);
   const auto width = static_cast<std::size_t>(k);
   // Local copies: stores of vertices could otherwise alias the index.
-  const long* rows[max_index_size + 1];
-  const std::uint16_t* starts[max_index_size + 1];
+  const Cell* rows[max_index_size + 1];
+  const Vertex* starts[max_index_size + 1];
   int shifts[max_index_size + 1];
   for (std::int64_t p = 2; p <= k; ++p) {
     rows[p] = table.row(p);
     starts[p] = index.start[static_cast<std::size_t>(p)].data();
     shifts[p] = index.shift[static_cast<std::size_t>(p)];
   }
-  const std::uint64_t last_rank = static_cast<std::uint64_t>(table.row(k)[n]) - 1;
+  const Rank last_rank = static_cast<Rank>(table.row(k)[n]) - 1;
   // The slot of position p (k down to 1, the vertex found for C(v, p)) in a
   // row: colex finds vertices largest first, lex (through n - 1 - v)
   // smallest first.
   constexpr bool reversed = (Layout == RowLayout::smallest_first) != Lex;
   const auto slot = [k](std::int64_t p) { return static_cast<std::size_t>(reversed ? p - 1 : k - p); };
-  const auto vertex = [n](std::uint64_t v) {
-    return static_cast<std::uint16_t>(Lex ? static_cast<std::uint64_t>(n) - 1 - v : v);
-  };
+  const auto vertex = [n](Rank v) { return static_cast<Vertex>(Lex ? static_cast<Rank>(n) - 1 - v : v); };
   // The vertex at position p for remainder r: one bucket lookup and one step,
   // with a bisection in the bucket's bracket when the step does not settle it.
-  const auto find = [&](std::int64_t p, std::uint64_t r) {
-    const long* row = rows[p];
-    const std::uint64_t b = r >> shifts[p];
+  const auto find = [&](std::int64_t p, Rank r) {
+    const Cell* row = rows[p];
+    const Rank b = r >> shifts[p];
     std::int64_t v = starts[p][b];
-    v += static_cast<std::uint64_t>(row[v + 1]) <= r;
-    if (__builtin_expect(static_cast<std::uint64_t>(row[v + 1]) <= r, 0)) {
+    v += static_cast<Rank>(row[v + 1]) <= r;
+    if (__builtin_expect(static_cast<Rank>(row[v + 1]) <= r, 0)) {
       v = detail::bisect_bucket(row, starts[p], shifts[p], r);
     }
     return v;
   };
-  std::uint64_t r[lanes];
+  Rank r[lanes];
   for (; last - first >= static_cast<std::ptrdiff_t>(lanes); first += lanes, out += lanes * width) {
     for (std::size_t l = 0; l < lanes; ++l) {
-      r[l] = Lex ? last_rank - static_cast<std::uint64_t>(first[l]) : static_cast<std::uint64_t>(first[l]);
+      r[l] = Lex ? last_rank - static_cast<Rank>(first[l]) : static_cast<Rank>(first[l]);
     }
     const auto position = [&](std::int64_t p) {
 #pragma GCC unroll 16
       for (std::size_t l = 0; l < lanes; ++l) {
         const std::int64_t v = find(p, r[l]);
-        out[l * width + slot(p)] = vertex(static_cast<std::uint64_t>(v));
-        r[l] -= static_cast<std::uint64_t>(rows[p][v]);
+        out[l * width + slot(p)] = vertex(static_cast<Rank>(v));
+        r[l] -= static_cast<Rank>(rows[p][v]);
       }
     };
     if constexpr (short_rows) {
@@ -243,11 +243,11 @@ template <Order O, RowLayout Layout, std::size_t K, typename RankIt, typename Ou
     for (std::size_t l = 0; l < lanes; ++l) out[l * width + slot(1)] = vertex(r[l]);
   }
   for (; first != last; ++first, out += width) {
-    std::uint64_t rest = Lex ? last_rank - static_cast<std::uint64_t>(*first) : static_cast<std::uint64_t>(*first);
+    Rank rest = Lex ? last_rank - static_cast<Rank>(*first) : static_cast<Rank>(*first);
     for (std::int64_t p = k; p >= 2; --p) {
       const std::int64_t v = find(p, rest);
-      out[slot(p)] = vertex(static_cast<std::uint64_t>(v));
-      rest -= static_cast<std::uint64_t>(rows[p][v]);
+      out[slot(p)] = vertex(static_cast<Rank>(v));
+      rest -= static_cast<Rank>(rows[p][v]);
     }
     out[slot(1)] = vertex(rest);
   }
@@ -274,7 +274,7 @@ COMBINATORIAL_X86_64_V3 void unrank_colex_indexed_v3(const TableView& table, Ran
 // for short rows; 0 when k comes at run time. Does not allocate.
 // Preconditions: 2 <= k <= n - k; index built for n and at least k from the
 // same coefficients; the table covers (n, k); 0 <= rank < C(n, k) < 2^64;
-// n <= 65536.
+// n <= max_vertex_count.
 template <Order O, RowLayout Layout, std::size_t K, typename RankIt, typename OutIt>
 void unrank_colex_indexed(const TableView& table, RankIt first, RankIt last, std::int64_t n, std::int64_t k,
                           const ColexBucketIndex& index, OutIt out) {

@@ -8,6 +8,7 @@
 
 #include "combinatorial/cpu.hpp"
 #include "combinatorial/order.hpp"
+#include "combinatorial/types.hpp"
 
 namespace combinatorial {
 
@@ -23,34 +24,34 @@ namespace detail {
 // Written in unsigned arithmetic with plain truncations, a form that GCC
 // vectorises; every truncated value is non-negative, so truncation is floor.
 template <Order O, RowLayout Layout>
-[[gnu::always_inline]] inline void unrank_pairs_body(const std::uint64_t* first,
-                                                    const std::uint64_t* last, std::int64_t n,
-                                                    std::uint16_t* out) noexcept {
+[[gnu::always_inline]] inline void unrank_pairs_body(const Rank* first, const Rank* last, std::int64_t n,
+                                                    Vertex* out) noexcept {
+  static_assert(max_vertex_count <= 65536, "the closed forms are shown exact for n <= 65536");
   constexpr std::size_t low = Layout == RowLayout::smallest_first ? 0 : 1, high = 1 - low;
   const auto nn = static_cast<std::uint64_t>(n);
   const std::uint64_t count = nn * (nn - 1) / 2;
   for (; first != last; ++first, out += 2) {
-    const std::uint64_t r = *first;
+    const Rank r = *first;
     if constexpr (is_lex<O>()) {
       const auto x = static_cast<double>(static_cast<std::int64_t>(8 * (count - r) - 7));
       const auto f = static_cast<std::uint64_t>(static_cast<std::int64_t>(std::sqrt(x) * 0.5 - 0.5));
       const std::uint64_t a = nn - 2 - f;
-      out[low] = static_cast<std::uint16_t>(a);
-      out[high] = static_cast<std::uint16_t>(r + a + 1 + (nn - a) * (nn - a - 1) / 2 - count);
+      out[low] = static_cast<Vertex>(a);
+      out[high] = static_cast<Vertex>(r + a + 1 + (nn - a) * (nn - a - 1) / 2 - count);
     } else {
       const auto root = std::sqrt(8.0 * static_cast<double>(static_cast<std::int64_t>(r)) + 1.0);
       auto v = static_cast<std::uint64_t>(static_cast<std::int64_t>((1.0 + root) * 0.5));
       v -= v * (v - 1) / 2 > r;
-      out[high] = static_cast<std::uint16_t>(v);
-      out[low] = static_cast<std::uint16_t>(r - v * (v - 1) / 2);
+      out[high] = static_cast<Vertex>(v);
+      out[low] = static_cast<Vertex>(r - v * (v - 1) / 2);
     }
   }
 }
 
 #if COMBINATORIAL_CPU_DISPATCH
 template <Order O, RowLayout Layout>
-COMBINATORIAL_AVX512 void unrank_pairs_avx512(const std::uint64_t* first, const std::uint64_t* last,
-                                              std::int64_t n, std::uint16_t* out) noexcept {
+COMBINATORIAL_AVX512 void unrank_pairs_avx512(const Rank* first, const Rank* last, std::int64_t n,
+                                              Vertex* out) noexcept {
   unrank_pairs_body<O, Layout>(first, last, n, out);
 }
 #endif
@@ -58,12 +59,12 @@ COMBINATORIAL_AVX512 void unrank_pairs_avx512(const std::uint64_t* first, const 
 }  // namespace detail
 
 // Writes the two vertices of each pair rank in [first, last) in order O, laid
-// out as Layout says. Does not allocate. Preconditions: 2 <= n <= 65536,
-// 0 <= rank < C(n, 2). Uses AVX-512 when the processor has it (the shipped
-// build targets x86-64-v2), which converts and roots eight ranks at once.
+// out as Layout says. Does not allocate. Preconditions: 2 <= n <=
+// max_vertex_count, 0 <= rank < C(n, 2). Uses AVX-512 when the processor has
+// it (the shipped build targets x86-64-v2), which converts and roots eight
+// ranks at once.
 template <Order O, RowLayout Layout>
-void unrank_pairs(const std::uint64_t* first, const std::uint64_t* last, std::int64_t n,
-                  std::uint16_t* out) noexcept {
+void unrank_pairs(const Rank* first, const Rank* last, std::int64_t n, Vertex* out) noexcept {
 #if COMBINATORIAL_CPU_DISPATCH
   if (has_avx512()) return detail::unrank_pairs_avx512<O, Layout>(first, last, n, out);
 #endif

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "combinatorial/binomial.hpp"
+#include "combinatorial/messages.hpp"
 #include "combinatorial/order.hpp"
 #include "combinatorial/types.hpp"
 #include "numpy.hpp"
@@ -177,10 +178,7 @@ inline Integer parse_integer(nb::handle value, const char* name) {
 // n, the number of vertices: at most max_vertex_count.
 inline std::uint64_t parse_vertex_count(nb::handle value) {
   const Integer n = parse_integer(value, "n");
-  if (n.beyond_64_bits || n.value > combinatorial::max_vertex_count) {
-    throw std::invalid_argument("n = " + n.text() + " is too large: vertices are 16-bit, so n must be at most " +
-                                to_string(combinatorial::max_vertex_count));
-  }
+  if (n.beyond_64_bits || n.value > combinatorial::max_vertex_count) combinatorial::throw_too_many_vertices(n.text());
   return n.value;
 }
 
@@ -256,15 +254,13 @@ inline nb::object count(nb::handle value, const char* name) {
 
 // --- Counts, memory ------------------------------------------------------------
 
+// C(n, k) is 2^64 or more, n and k as the caller wrote them.
 [[noreturn]] inline void throw_overflow(const std::string& n, const std::string& k) {
-  throw std::overflow_error("C(" + n + ", " + k + ") is 2^64 or more and does not fit 64 bits");
+  combinatorial::throw_binomial_overflow(n, k);
 }
 
 // C(n, k), the number of k-combinations of n; OverflowError beyond 64 bits.
-inline std::uint64_t combination_count(std::uint64_t n, std::uint64_t k) {
-  if (combinatorial::binom_overflows(n, k)) throw_overflow(to_string(n), to_string(k));
-  return combinatorial::binom(n, k);
-}
+using combinatorial::combination_count;
 
 // Results up to this size are allocated without asking the system first.
 inline constexpr std::uint64_t small_result_bytes = std::uint64_t{1} << 26;
@@ -417,7 +413,7 @@ inline std::string shape_text(const Shape& shape) {
 // place (a writeable, C-contiguous, aligned ndarray of T and that shape), a
 // new array when `out` is None and the memory for it is there.
 template <typename T>
-nb::object result_array(nb::handle out, const Shape& shape, const char* dtype_name, const std::string& what) {
+nb::object result_array(nb::handle out, const Shape& shape, const std::string& what) {
   if (out.is_none()) {
     std::uint64_t count = 1;
     for (const npy_intp extent : shape) {
@@ -427,13 +423,13 @@ nb::object result_array(nb::handle out, const Shape& shape, const char* dtype_na
     return new_array<T>(shape);
   }
   if (!PyArray_Check(out.ptr())) {
-    type_error(std::string("out must be a numpy.ndarray of ") + dtype_name + ", not " + python_type_name(out));
+    type_error(std::string("out must be a numpy.ndarray of ") + dtype_name<T>() + ", not " + python_type_name(out));
   }
   auto* array = reinterpret_cast<PyArrayObject*>(out.ptr());
   PyArray_Descr* dtype = PyArray_DESCR(array);
   if (dtype->type_num != type_number<T>() || !PyArray_ISNBO(dtype->byteorder)) {
     nb::object text = nb::steal(PyObject_Str(reinterpret_cast<PyObject*>(dtype)));
-    type_error(std::string("out must have dtype ") + dtype_name + ", not " +
+    type_error(std::string("out must have dtype ") + dtype_name<T>() + ", not " +
                (text.is_valid() ? nb::borrow<nb::str>(text).c_str() : "another"));
   }
   if (!PyArray_IS_C_CONTIGUOUS(array) || !PyArray_ISALIGNED(array)) {

@@ -19,9 +19,11 @@ namespace core {
 // Rows per thread below which a slice is not split.
 inline constexpr std::size_t enumerate_grain = std::size_t{1} << 17;
 
-// A checked slice of the k-combinations of n: ranks [start, stop).
+// A checked slice of the k-combinations of n: ranks [start, stop), stop at
+// most C(n, k).
 struct Slice {
-  std::uint64_t n, k, start, stop;
+  std::uint64_t n, k;
+  Rank start, stop;
 };
 
 // n, k, start and stop checked, with stop None meaning C(n, k) (0 for k > n).
@@ -63,8 +65,8 @@ inline nb::object combinations(nb::handle n_arg, nb::handle k_arg, nb::handle or
   const auto [n, k, start, stop] = parse_slice(n_arg, k_arg, start_arg, stop_arg);
   const int workers = parse_workers(workers_arg);
   const std::uint64_t rows = stop - start;
-  nb::object out = result_array<Vertex>(out_arg, {static_cast<npy_intp>(rows), static_cast<npy_intp>(k)}, "uint16",
-                                        rows_text(rows, k));
+  nb::object out =
+      result_array<Vertex>(out_arg, {static_cast<npy_intp>(rows), static_cast<npy_intp>(k)}, rows_text(rows, k));
   if (rows == 0 || k == 0) return out;
   Vertex* const dest = data_of<Vertex>(out);
   {

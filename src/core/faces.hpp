@@ -152,6 +152,7 @@ nb::object neighbours(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_arg, 
   check_memory(cells, sizeof(Rank),
                "the " + to_string(width) + (faces ? " faces of " : " cofaces of ") + to_string(ranks.size) + " ranks");
   nb::object result = result_count <= (std::uint64_t{1} << 63) ? new_array<std::int64_t>(shape) : new_array<Rank>(shape);
+  // Written as Rank either way: below 2^63 its bits are the int64's.
   Rank* const out = data_of<Rank>(result);
   std::size_t bad = ranks.size;
   {

@@ -60,7 +60,12 @@ constexpr Element element_of() noexcept {
   else if constexpr (std::is_same_v<T, std::int32_t>) return Element::i32;
   else if constexpr (std::is_same_v<T, std::uint32_t>) return Element::u32;
   else if constexpr (std::is_same_v<T, std::int64_t>) return Element::i64;
-  else return Element::u64;
+  else {
+    // No other type may pass for one of these: a wider Rank or Vertex has no
+    // NumPy dtype to be read or written as.
+    static_assert(std::is_same_v<T, std::uint64_t>, "an integer type with a NumPy dtype");
+    return Element::u64;
+  }
 }
 
 template <typename T>
@@ -74,6 +79,22 @@ int type_number() noexcept {
     case Element::u32: return NPY_UINT32;
     case Element::i64: return NPY_INT64;
     case Element::u64: return NPY_UINT64;
+  }
+  __builtin_unreachable();
+}
+
+// The dtype's name, as messages give it.
+template <typename T>
+constexpr const char* dtype_name() noexcept {
+  switch (element_of<T>()) {
+    case Element::i8: return "int8";
+    case Element::u8: return "uint8";
+    case Element::i16: return "int16";
+    case Element::u16: return "uint16";
+    case Element::i32: return "int32";
+    case Element::u32: return "uint32";
+    case Element::i64: return "int64";
+    case Element::u64: return "uint64";
   }
   __builtin_unreachable();
 }

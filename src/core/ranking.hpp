@@ -12,6 +12,7 @@
 
 #include "arguments.hpp"
 #include "caches.hpp"
+#include "combinatorial/messages.hpp"
 #include "combinatorial/rank.hpp"
 #include "combinatorial/unrank.hpp"
 #include "parallel.hpp"
@@ -44,11 +45,9 @@ inline std::size_t first_bad_rank(const ArrayView& ranks, std::uint64_t count, i
 [[noreturn]] inline void throw_bad_rank(const ArrayView& ranks, std::size_t bad, std::uint64_t n, std::uint64_t k,
                                         std::uint64_t count, const Origin& origin) {
   const Value value = value_at(ranks, bad);
-  const std::string where = "rank " + value.text() + " at index {}";
-  throw_at(ErrorKind::value,
-           value.negative ? where + " is negative"
-                          : where + " is not below C(" + to_string(n) + ", " + to_string(k) + ") = " + to_string(count),
-           bad, ranks.shape, origin);
+  // "{}" holds the place of the index, which the raised error fills in.
+  throw_at(ErrorKind::value, combinatorial::rank_outside_text(value.text(), value.negative, "{}", n, k, count), bad,
+           ranks.shape, origin);
 }
 
 // Unranks checked ranks into rows of k vertices, smallest first.
@@ -84,7 +83,7 @@ inline nb::object unrank(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_ar
   const std::uint64_t count = combination_count(n, k);
   Shape shape = ranks.shape;
   shape.push_back(static_cast<npy_intp>(k));
-  nb::object out = result_array<Vertex>(out_arg, shape, "uint16", rows_text(ranks.size, k));
+  nb::object out = result_array<Vertex>(out_arg, shape, rows_text(ranks.size, k));
   // Ranks that out overlaps would be overwritten before they are read.
   nb::object copy;
   if (!out_arg.is_none() && ranks.objects == nullptr &&
@@ -109,13 +108,13 @@ inline nb::object unrank(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_ar
 inline std::string row_problem(const std::vector<Value>& row, std::uint64_t n, bool assume_sorted) {
   for (const Value& v : row) {
     if (v.negative) return "has vertex " + v.text() + ", which is negative";
-    if (v.magnitude >= n) return "has vertex " + v.text() + ", which is not below n = " + to_string(n);
+    if (v.magnitude >= n) return combinatorial::vertex_not_below_text(v.text(), n);
   }
   std::vector<std::uint64_t> sorted;
   for (const Value& v : row) sorted.push_back(v.magnitude);
   std::sort(sorted.begin(), sorted.end());
   const auto repeat = std::adjacent_find(sorted.begin(), sorted.end());
-  if (repeat != sorted.end()) return "repeats vertex " + to_string(*repeat);
+  if (repeat != sorted.end()) return combinatorial::repeated_vertex_text(to_string(*repeat));
   if (assume_sorted) {
     for (std::size_t j = 0; j < row.size(); ++j) {
       if (row[j].magnitude != sorted[j]) return "is not strictly increasing";
@@ -167,16 +166,17 @@ inline void sort_row(Vertex* row, std::size_t k) noexcept {
 
 // Ranks rows [begin, end) of `combs` (rows of k along its last axis) into
 // out, or returns the first malformed row's index (end when all are well
-// formed). Sorted C-contiguous uint16 rows are read in place; others are
+// formed). Sorted C-contiguous rows of Vertex are read in place; others are
 // gathered block by block into a buffer, checked, sorted there. The input
-// is never modified.
+// is never modified. Ranks go out with the bits of int64, as rank_rows
+// writes them.
 template <Order O, typename Coefficients>
 std::size_t rank_range(const ArrayView& combs, std::size_t begin, std::size_t end, std::size_t k, std::uint64_t n,
                        bool assume_sorted, Coefficients coef, std::int64_t* out) {
   using combinatorial::RowCheck;
   const bool in_place = assume_sorted && combs.is_plain<Vertex>();
   const std::size_t block_rows = std::max<std::size_t>(1, block_items / k);
-  std::vector<Rank> wide;
+  std::vector<std::uint64_t> wide;  // the elements as gathered
   std::vector<Vertex> narrow;
   for (std::size_t at = begin; at < end; at += block_rows) {
     const std::size_t rows = std::min(block_rows, end - at);

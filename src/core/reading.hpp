@@ -25,17 +25,19 @@ inline constexpr std::size_t block_items = 4096;
 // for C-contiguous, aligned uint64 (or int64 once checked non-negative);
 // gathered otherwise, negatives becoming 2^64 - 1, outside every count.
 class RankReader {
+  static_assert(sizeof(Rank) == sizeof(std::int64_t), "int64 ranks are read in place as Rank");
+
  public:
   explicit RankReader(const ArrayView& ranks) noexcept
       : ranks_(ranks),
-        in_place_(ranks.is_plain<std::uint64_t>() || ranks.is_plain<std::int64_t>()),
+        in_place_(ranks.is_plain<Rank>() || ranks.is_plain<std::int64_t>()),
         is_signed_(ranks.element == Element::i64) {}
 
   // The first index in [begin, end) whose rank is outside [0, count), or end.
   std::size_t first_outside(std::size_t begin, std::size_t end, std::uint64_t count) const noexcept {
     if (in_place_) {
       return is_signed_ ? combinatorial::first_rank_outside(data<std::int64_t>(), begin, end, count)
-                        : combinatorial::first_rank_outside(data<std::uint64_t>(), begin, end, count);
+                        : combinatorial::first_rank_outside(data<Rank>(), begin, end, count);
     }
     std::array<Rank, block_items> buffer;
     for (std::size_t at = begin; at < end; at += block_items) {

@@ -97,7 +97,7 @@ inline nb::object sample(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg
   const int workers = parse_workers(workers_arg);
   check_memory(sample_bytes(size, k, replace, countable, count), 1, rows_text(size.value, k) + " and the working memory of their sample");
   nb::object out = result_array<Vertex>(nb::none(), {static_cast<npy_intp>(size.value), static_cast<npy_intp>(k)},
-                                        "uint16", rows_text(size.value, k));
+                                        rows_text(size.value, k));
   // Drawn once everything is checked: a failed call leaves the generator as it was.
   const std::uint64_t seed = nb::cast<std::uint64_t>(seed_arg());
   if (size.value == 0 || k == 0) return out;
