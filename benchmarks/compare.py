@@ -166,10 +166,16 @@ def comb_cases(count):
     k = rng.integers(0, COMB_K_MAX + 1, size=count, dtype=np.uint64)
     table = ref.binomial_table(COMB_N_MAX, COMB_K_MAX)
     expected = ref.comb(table, n, k)
+    comb = getattr(m, "comb", None)
     numpy = Case(group, "NumPy table[K, N]", bind(ref.comb, table, n, k), expected)
-    comb = Case(group, f"comb(N, K, {COMB_N_MAX}, {COMB_K_MAX})",
-                bind(getattr(m, "comb", None), n, k, COMB_N_MAX, COMB_K_MAX), expected, numpy, COMB_TARGET)
-    return [numpy, comb]
+    module = Case(group, f"comb(N, K, {COMB_N_MAX}, {COMB_K_MAX})",
+                  bind(comb, n, k, COMB_N_MAX, COMB_K_MAX), expected, numpy, COMB_TARGET)
+    # int64, NumPy's default integer, is what NumPy indexes with natively.
+    n64, k64 = n.astype(np.int64), k.astype(np.int64)
+    numpy64 = Case(group, "NumPy table[K, N], int64", bind(ref.comb, table, n64, k64), expected)
+    module64 = Case(group, f"comb(N, K, {COMB_N_MAX}, {COMB_K_MAX}), int64 N and K",
+                    bind(comb, n64, k64, COMB_N_MAX, COMB_K_MAX), expected, numpy64, COMB_TARGET)
+    return [numpy, module, numpy64, module64]
 
 
 def check(cases, progress):

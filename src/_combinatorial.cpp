@@ -47,6 +47,44 @@ using CoefficientArray = py::array_t<std::uint64_t, py::array::forcecast>;
 using SignedResult = py::array_t<std::int64_t, py::array::forcecast>;
 using UnsignedResult = py::array_t<std::uint64_t, py::array::forcecast>;
 
+// An array argument of comb's table form. The cast of an int64 array, NumPy's
+// default integer, to uint64 keeps every bit, so such an array is viewed as
+// uint64 in place: copying both inputs cost more than the lookup itself.
+struct TableFormArray {
+  CoefficientArray array;
+};
+
+namespace pybind11::detail {
+
+template <>
+struct type_caster<TableFormArray> {
+  // Named as the cast array is, so that signatures and overload order stay.
+  PYBIND11_TYPE_CASTER(TableFormArray, handle_type_name<CoefficientArray>::name);
+
+  bool load(handle src, bool convert) {
+    // Only where the cast would run, so that the pass without conversions
+    // still takes nothing but uint64 arrays.
+    if (convert && array_t<std::int64_t>::check_(src)) {
+      const auto& api = npy_api::get();
+      // A plain ndarray view, as the cast gives for subclasses too.
+      const auto view = reinterpret_steal<object>(
+          api.PyArray_View_(src.ptr(), dtype::of<std::uint64_t>().release().ptr(),
+                            reinterpret_cast<PyObject*>(api.PyArray_Type_)));
+      if (view) {
+        value.array = CoefficientArray::ensure(view);
+        if (value.array) return true;
+      }
+      PyErr_Clear();  // the cast below settles it
+    }
+    make_caster<CoefficientArray> cast;
+    if (!cast.load(src, convert)) return false;
+    value.array = cast_op<CoefficientArray&&>(std::move(cast));
+    return true;
+  }
+};
+
+}  // namespace pybind11::detail
+
 namespace {
 
 using combinatorial::check_vertex_count;
@@ -452,10 +490,10 @@ UnsignedResult comb3(std::uint16_t n, const CoefficientArray& K_arg) {
 
 std::uint64_t comb4(std::uint16_t n, std::uint16_t k) { return exact_or_throw(coefficient(n, k), n, k); }
 
-UnsignedResult comb5(const CoefficientArray& N_arg, const CoefficientArray& K_arg, std::uint64_t n_max,
+UnsignedResult comb5(const TableFormArray& N_arg, const TableFormArray& K_arg, std::uint64_t n_max,
                      std::uint64_t k_max) {
-  const CoefficientArray N = aligned(N_arg);
-  const CoefficientArray K = aligned(K_arg);
+  const CoefficientArray N = aligned(N_arg.array);
+  const CoefficientArray K = aligned(K_arg.array);
   check_same_size(N, K);
   if (n_max > static_cast<std::uint64_t>(INT64_MAX) || k_max > static_cast<std::uint64_t>(INT64_MAX)) {
     throw std::invalid_argument("table bounds n_max = " + to_string(n_max) + ", k_max = " +

@@ -185,3 +185,86 @@ def test_table_form_on_long_arrays(size):
         big_n[at], big_k[at] = 70, 35
         with pytest.raises(OverflowError, match="C\\(70, 35\\)"):
             m.comb(big_n, big_k, 80, 40)
+
+
+def bits(values):
+    """Each value as the uint64 that NumPy's cast makes of it."""
+    return [int(v) % 2**64 for v in values]
+
+
+@pytest.mark.parametrize("size", [7, 1000, 2**17 + 13])
+def test_table_form_reads_int64_as_their_uint64_bits(size):
+    # int64 arrays are read in place, inside the table and outside it (n or k
+    # above the bounds, negative values, which the cast makes huge).
+    rng = np.random.default_rng([size, 64])
+    n = rng.integers(-3, 130, size, dtype=np.int64)
+    k = rng.integers(-3, 12, size, dtype=np.int64)
+    negative = n < 0
+    k[negative] = rng.choice([0, 1, -1, -2], int(negative.sum()))  # C(n, k) stays below 2^64
+    expected = [math.comb(a, b) for a, b in zip(bits(n), bits(k))]
+    assert max(expected) < 2**64
+    assert m.comb(n, k, 120, 10).tolist() == expected
+
+
+def test_table_form_int64_arrays_of_every_layout():
+    n_values = [-1, -2, 0, 1, 5, 17, 40, 99, -3, 62]
+    k_values = [1, -2, 0, 3, 2, 17, 6, 4, 0, 31]
+    expected = [math.comb(a, b) for a, b in zip(bits(n_values), bits(k_values))]
+
+    class Sub(np.ndarray):
+        pass
+
+    def forms(values):
+        plain = np.array(values, np.int64)
+        spread = np.zeros(3 * len(values), np.int64)
+        spread[::3] = values
+        readonly = plain.copy()
+        readonly.flags.writeable = False
+        return {
+            "plain": plain,
+            "strided": spread[::3],
+            "reversed": plain[::-1].copy()[::-1],
+            "unaligned": unaligned_int64(values),
+            "big-endian": plain.astype(">i8"),
+            "longlong": plain.astype(np.longlong),
+            "subclass": plain.view(Sub),
+            "read-only": readonly,
+        }
+
+    for (name, n), k in zip(forms(n_values).items(), forms(k_values).values()):
+        before_n, before_k = n.tolist(), k.tolist()
+        result = m.comb(n, k, 64, 8)
+        assert type(result) is np.ndarray and result.dtype == U64, name
+        assert result.tolist() == expected, name
+        assert not np.shares_memory(result, n) and not np.shares_memory(result, k), name
+        assert n.tolist() == before_n and k.tolist() == before_k, name
+
+
+def unaligned_int64(values):
+    raw = np.zeros(8 * len(values) + 1, np.uint8)
+    array = raw[1:].view(np.int64)
+    array[:] = values
+    assert not array.flags.aligned
+    return array
+
+
+def test_table_form_int64_errors_as_for_uint64():
+    two_d = np.zeros((2, 3), np.int64)
+    with pytest.raises(ValueError, match="^N adn K must match.$"):
+        m.comb(np.array([5, 6]), np.array([2]), 10, 5)
+    with pytest.raises(ValueError, match="incorrect number of dimensions: 2; expected 1"):
+        m.comb(two_d, np.zeros(6, np.int64), 10, 5)
+    with pytest.raises(ValueError, match="incorrect number of dimensions: 0; expected 1"):
+        m.comb(np.array(5), np.array(2), 10, 5)
+    with pytest.raises(ValueError, match="must be below 2\\^63"):
+        m.comb(np.array([5]), np.array([2]), 2**63, 5)
+    with pytest.raises(OverflowError, match="C\\(70, 35\\)"):
+        m.comb(np.array([10, 70]), np.array([3, 35]), 80, 40)
+    with pytest.raises(OverflowError, match=f"C\\({2**64 - 1}, 2\\)"):
+        m.comb(np.array([-1]), np.array([2]), 80, 40)
+
+
+def test_table_form_signature():
+    # The same text whether an argument arrives as uint64 or int64.
+    assert ("5. comb(arg0: numpy.ndarray[numpy.uint64], arg1: numpy.ndarray[numpy.uint64], "
+            "arg2: int, arg3: int) -> numpy.ndarray[numpy.uint64]") in m.comb.__doc__
