@@ -37,6 +37,12 @@ namespace combinatorial {
 // Output positions per block of randomness.
 inline constexpr std::size_t sample_block = 65536;
 
+// Asked between blocks of work whether a long draw should end early (its
+// caller was interrupted): the sample it leaves is then incomplete.
+struct NeverStop {
+  constexpr bool operator()() const noexcept { return false; }
+};
+
 // The SplitMix64 output function: a bijection of 64-bit values whose outputs
 // on a counter pass the usual statistical batteries.
 constexpr std::uint64_t mix64(std::uint64_t z) noexcept {
@@ -218,13 +224,14 @@ class RowSet {
 // of their own, small. With no hit at all every candidate is new. Allocates
 // that set and lists of the values in it when there are hits.
 template <typename HashOf, typename ItemOf, typename ForEachKept, typename Full, typename KeepRun,
-          typename MakeExact>
+          typename MakeExact, typename Stop>
 void judge_candidates(std::size_t m, HashBits& seen, HashBits& hot, HashOf hash_of,
                       ItemOf item_of, ForEachKept for_each_kept, Full full, KeepRun keep_run,
-                      MakeExact make_exact) {
+                      MakeExact make_exact, Stop& should_stop) {
   hot.clear();
   bool hit = false;
   for (std::size_t i = 0; i < m; ++i) {
+    if (i % sample_block == 0 && should_stop()) return;
     const std::uint64_t h = hash_of(i);
     if (seen.test_and_set(h)) {
       hot.test_and_set(h);
@@ -301,11 +308,14 @@ class BlockFill {
 // the file). Round one draws in place; what it keeps moves down within its
 // block. Allocates 2.3 to 4.5 bytes per entry for the hash bit maps, and
 // lists of the values that may repeat and of later rounds.
-inline void distinct_ranks_by_rejection(std::uint64_t seed, std::uint64_t count, std::size_t size, Rank* out) {
+template <typename Stop>
+void distinct_ranks_by_rejection(std::uint64_t seed, std::uint64_t count, std::size_t size, Rank* out,
+                                 Stop& should_stop) {
   const unsigned bits = hash_bits_for(size);
   HashBits seen(bits), hot(bits - 3);
   BlockFill fill(seed, size);
   for (std::size_t b = 0; b < fill.blocks(); ++b) {
+    if (should_stop()) return;
     for (std::size_t p = fill.begin(b); p < fill.begin(b) + fill.length(b); ++p) {
       out[p] = bounded(fill.rng(b), count);
     }
@@ -324,7 +334,8 @@ inline void distinct_ranks_by_rejection(std::uint64_t seed, std::uint64_t count,
           begin = stop;
         }
       },
-      make_exact);
+      make_exact, should_stop);
+  if (should_stop()) return;
   std::vector<Rank> drawn;
   std::vector<std::size_t> owner;
   for (std::size_t kept = fill.kept(); kept < size; kept = fill.kept()) {
@@ -356,18 +367,21 @@ inline void distinct_ranks_by_rejection(std::uint64_t seed, std::uint64_t count,
             if (!fill.full(b)) out[fill.begin(b) + fill.filled(b)++] = drawn[i];
           }
         },
-        make_exact);
+        make_exact, should_stop);
+    if (should_stop()) return;
   }
 }
 
 // Distinct ranks by a partial Fisher-Yates shuffle of 0..count-1: entry i is
 // drawn uniformly from the count - i values not taken yet. Allocates count
 // values of type T (T holds count - 1).
-template <typename T>
-void distinct_ranks_by_shuffle(std::uint64_t seed, std::uint64_t count, std::size_t size, Rank* out) {
+template <typename T, typename Stop>
+void distinct_ranks_by_shuffle(std::uint64_t seed, std::uint64_t count, std::size_t size, Rank* out,
+                               Stop& should_stop) {
   const auto values = std::make_unique_for_overwrite<T[]>(static_cast<std::size_t>(count));
   for (std::uint64_t v = 0; v < count; ++v) values[v] = static_cast<T>(v);
   for (std::size_t begin = 0; begin < size; begin += sample_block) {
+    if (should_stop()) return;
     RandomStream rng = stream(seed, begin / sample_block);
     const std::size_t end = std::min(size, begin + sample_block);
     for (std::size_t i = begin; i < end; ++i) {
@@ -388,16 +402,19 @@ void distinct_ranks_by_shuffle(std::uint64_t seed, std::uint64_t count, std::siz
 // with repeats dropped (see the top of the file; on average count *
 // ln(count / (count - size)) < 1.22 size draws), which allocates 2.3 to 4.5
 // bytes per entry, and more only for the values that may repeat.
-// Throws std::bad_alloc, possibly after writing part of out. Preconditions:
-// 1 <= count < 2^64 (or size = 0), size <= count, out holds size values.
-inline void sample_distinct_ranks(std::uint64_t seed, std::uint64_t count, std::size_t size, Rank* out) {
+// Throws std::bad_alloc, possibly after writing part of out; returns early,
+// the sample incomplete, once should_stop() says so. Preconditions: 1 <=
+// count < 2^64 (or size = 0), size <= count, out holds size values.
+template <typename Stop = NeverStop>
+void sample_distinct_ranks(std::uint64_t seed, std::uint64_t count, std::size_t size, Rank* out,
+                           Stop should_stop = {}) {
   if (size == 0) return;
   if (count / 3 > size) {
-    detail::distinct_ranks_by_rejection(seed, count, size, out);
+    detail::distinct_ranks_by_rejection(seed, count, size, out, should_stop);
   } else if (count <= (std::uint64_t{1} << 32)) {
-    detail::distinct_ranks_by_shuffle<std::uint32_t>(seed, count, size, out);
+    detail::distinct_ranks_by_shuffle<std::uint32_t>(seed, count, size, out, should_stop);
   } else {
-    detail::distinct_ranks_by_shuffle<Rank>(seed, count, size, out);
+    detail::distinct_ranks_by_shuffle<Rank>(seed, count, size, out, should_stop);
   }
 }
 
@@ -518,10 +535,12 @@ inline void sample_rows_with_replacement(std::uint64_t seed, std::int64_t n, std
 // draws average C ln(C / (C - size)); where C < 2^64, sample_distinct_ranks
 // and unranking do the job without that cost. Allocates 10.5 to 13 bytes per
 // row, and later lists of a round's size; throws std::bad_alloc,
-// possibly after writing part of out. Preconditions: 0 <= k <= n <=
+// possibly after writing part of out; returns early, the sample
+// incomplete, once should_stop() says so. Preconditions: 0 <= k <= n <=
 // max_vertex_count, size <= C(n, k), out holds size * k values.
-inline void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_t k, std::size_t size,
-                                 Vertex* out) {
+template <typename Stop = NeverStop>
+void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_t k, std::size_t size, Vertex* out,
+                          Stop should_stop = {}) {
   if (k == 0 || size == 0) return;
   using detail::RowRef;
   const auto width = static_cast<std::size_t>(k);
@@ -532,6 +551,7 @@ inline void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_
   std::vector<bool> kept_here(size);
   detail::VertexBits vertex_bits = {};
   for (std::size_t b = 0; b < fill.blocks(); ++b) {
+    if (should_stop()) return;
     for (std::size_t p = fill.begin(b); p < fill.begin(b) + fill.length(b); ++p) {
       detail::draw_row(fill.rng(b), n, k, vertex_bits, out + p * width);
       hashes[p] = detail::row_hash(out + p * width, k);
@@ -548,7 +568,8 @@ inline void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_
         std::fill(kept_here.begin() + static_cast<std::ptrdiff_t>(begin),
                   kept_here.begin() + static_cast<std::ptrdiff_t>(end), true);
       },
-      make_exact);
+      make_exact, should_stop);
+  if (should_stop()) return;
   for (std::size_t b = 0; b < fill.blocks(); ++b) {
     for (std::size_t p = fill.begin(b); p < fill.begin(b) + fill.length(b); ++p) {
       if (!kept_here[p]) continue;
@@ -598,7 +619,8 @@ inline void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_
             hashes[to] = drawn_hashes[i];
           }
         },
-        make_exact);
+        make_exact, should_stop);
+    if (should_stop()) return;
   }
 }
 

@@ -76,7 +76,10 @@ inline nb::object distinct_ranks(nb::handle seed_arg, nb::handle population_arg,
   nb::object out = new_array<Rank>({static_cast<npy_intp>(count.value)});
   Rank* const dest = data_of<Rank>(out);
   const nb::gil_scoped_release unlocked;
-  combinatorial::sample_distinct_ranks(seed, population.value, static_cast<std::size_t>(count.value), dest);
+  StopPoll poll;
+  combinatorial::sample_distinct_ranks(seed, population.value, static_cast<std::size_t>(count.value), dest,
+                                       [&] { return poll(); });
+  if (poll.stopped()) throw Interrupted{};
   return out;
 }
 
@@ -118,7 +121,9 @@ inline nb::object sample(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg
         combinatorial::sample_rows_with_replacement(seed, nn, kk, begin, end, dest + begin * k);
       });
     } else {
-      combinatorial::sample_distinct_rows(seed, nn, kk, rows, dest);
+      StopPoll poll;
+      combinatorial::sample_distinct_rows(seed, nn, kk, rows, dest, [&] { return poll(); });
+      if (poll.stopped()) throw Interrupted{};
     }
     return out;
   }
@@ -128,7 +133,9 @@ inline nb::object sample(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg
       combinatorial::sample_ranks_with_replacement(seed, count, begin, end, ranks.data() + begin);
     });
   } else {
-    combinatorial::sample_distinct_ranks(seed, count, rows, ranks.data());
+    StopPoll poll;
+    combinatorial::sample_distinct_ranks(seed, count, rows, ranks.data(), [&] { return poll(); });
+    if (poll.stopped()) throw Interrupted{};
   }
   const auto table = table_covering(nn, combinatorial::unrank_table_k(nn, kk));
   std::shared_ptr<const combinatorial::ColexBucketIndex> index;
