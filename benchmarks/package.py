@@ -144,30 +144,32 @@ def layer_price(count, repeats):
 def one_item(quick, baseline):
     """One-item calls of this tree and of `baseline`, each package against its own core, in one table."""
     rounds, repeat = (1, 5) if quick else (7, 20)
-    sides = [("this tree", sys.executable, "nanobind")]
+    sides = [("this tree", sys.executable)]
     if quick:
         print(f"\none-item calls of this tree only: the side-by-side with {baseline} is skipped with --quick")
     else:
-        print(f"\none-item calls side by side with {baseline}, the last commit on pybind11")
+        print(f"\none-item calls side by side with {baseline}"
+              + (", the last commit on pybind11" if baseline == BASELINE else ""))
         python, why = side_by_side.baseline_python(baseline, np.__version__)
         if python is None:
             print(f"  side-by-side skipped: {why}")
         else:
-            sides.insert(0, (baseline, python, "pybind11"))
+            sides.insert(0, (baseline, python))
     best, described = side_by_side.one_item_times(sides, rounds, repeat)
     mine = described["this tree"]["results"]
     for name, description in described.items():
         for case, got in description["results"].items():
             same(got["package"], got["core"], f"{name}: {case}, package against _core")
             same(got["package"], mine[case]["package"], f"{case}: {name} against this tree")
-        print(f"  {name}: {description['core type']} core, Python {description['python']}, "
+        print(f"  {name}: {description['binding']} core, Python {description['python']}, "
               f"NumPy {description['numpy']}, from {Path(description['file']).parent}")
     old = sides[0][0] if len(sides) == 2 else None
     print(f"  least thread CPU µs per call (workers=1) of {rounds * repeat} timeit repeats"
           + (f", {rounds} rounds asking the trees in turn" if old is not None else ""))
     heading = f"  {'':<31}{'package':>8}{'_core':>8}{'layer':>8}"
     if old is not None:
-        print(f"  {'':<31}{'-- ' + old + ', pybind11 --':^24}{'-- this tree, nanobind --':^26}"
+        bindings = {name: described[name]["binding"] for name in described}
+        print(f"  {'':<31}{f'-- {old}, ' + bindings[old] + ' --':^24}{'-- this tree, ' + bindings['this tree'] + ' --':^26}"
               f"{'new package above':^28}")
         heading = (f"  {'':<31}{'package':>8}{'_core':>8}{'layer':>8}  {'package':>8}{'_core':>8}{'layer':>8}"
                    f"  {'old _core':>12}{'new _core':>12}  {'bound':>6}")
@@ -204,7 +206,7 @@ def comb_memory(sides):
     side = side_by_side.COMB_SIDE
     print(f"\npeak resident memory of comb(np.arange({side})[:, None], np.arange({side})[None, :] % 7), "
           f"each in a fresh process")
-    for name, python, _ in sides:
+    for name, python in sides:
         got = side_by_side.comb_memory_of(python)
         if not got["right"]:
             raise AssertionError(f"{name}: the broadcast comb gave wrong values")

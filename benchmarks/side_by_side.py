@@ -7,11 +7,12 @@ The timing runs in one child per tree, both alive at once: the parent asks
 them in turn, so that noise on a shared machine falls on both alike.
 
 The children run this file under their own interpreter, so it imports only
-NumPy and the installed package, and reads each tree's _core signature
-(pybind11: no origin argument, unrank needs its out; nanobind: origin last).
+NumPy and the installed package, and tell the two _core signatures apart
+by the binding (pybind11: no origin argument, unrank needs its out;
+nanobind: origin last).
 
-    python benchmarks/side_by_side.py --serve pybind11|nanobind   (a timing child)
-    python benchmarks/side_by_side.py --comb-memory               (a memory child)
+    python benchmarks/side_by_side.py --serve         (a timing child)
+    python benchmarks/side_by_side.py --comb-memory   (a memory child)
 """
 import fcntl
 import json
@@ -117,8 +118,13 @@ RANK = 1_234_567  # of a 5-subset of 200
 ROW = [3, 17, 50, 101, 199]
 
 
-def one_item_cases(signature):
-    """{case: (package statement, _core statement, namespace)} for one tree's _core signature.
+def binding(core):
+    """The library that bound `core`, which fixes its signature."""
+    return "nanobind" if type(core.rank).__name__ == "nb_func" else "pybind11"
+
+
+def one_item_cases():
+    """({case: (package statement, _core statement)}, their namespace) for this tree's _core.
 
     The _core statements get arguments already in the form _core reads, so
     that package − _core is what the Python layer costs.
@@ -126,6 +132,8 @@ def one_item_cases(signature):
     import numpy as np
     import combinatorial as cb
     from combinatorial import _core
+
+    signature = binding(_core)
 
     space = {
         "cb": cb, "core": _core, "n1": np.array([10], np.uint64), "k1": np.array([3], np.uint64),
@@ -159,7 +167,7 @@ def plain(value):
     return value.tolist() if isinstance(value, np.ndarray) else value
 
 
-def serve(signature):
+def serve():
     """A timing child: answers one request a line on stdin with one JSON line on stdout.
 
     `describe` gives the cases and each result (package and _core must agree);
@@ -168,7 +176,7 @@ def serve(signature):
     import numpy as np
     import combinatorial as cb
 
-    cases, space = one_item_cases(signature)
+    cases, space = one_item_cases()
     timers, numbers = {}, {}
     for case, statements in cases.items():
         for which, statement in zip(("package", "core"), statements):
@@ -187,7 +195,7 @@ def serve(signature):
                 core_got = plain(space["out1"] if core_got is None else core_got)
                 results[case] = {"package": got, "core": core_got}
             answer = {"cases": list(cases), "results": results, "file": cb.__file__, "numpy": np.__version__,
-                      "python": platform.python_version(), "core type": type(space["core"].rank).__name__}
+                      "python": platform.python_version(), "binding": binding(space["core"])}
         else:
             _, case, which, repeat = request
             key = case, which
@@ -204,8 +212,8 @@ def serve(signature):
 class Child:
     """A timing child under `python`, kept alive for the whole comparison."""
 
-    def __init__(self, python, signature):
-        self.process = subprocess.Popen([str(python), str(HERE), "--serve", signature], stdin=subprocess.PIPE,
+    def __init__(self, python):
+        self.process = subprocess.Popen([str(python), str(HERE), "--serve"], stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, text=True, env=clean_env(), cwd=ROOT)
 
     def ask(self, *request):
@@ -223,7 +231,7 @@ class Child:
 
 def one_item_times(sides, rounds, repeat):
     """{side: {case: {package, core: min seconds per call}}} and each side's description, the sides in turn."""
-    children = {name: Child(python, signature) for name, python, signature in sides}
+    children = {name: Child(python) for name, python in sides}
     try:
         described = {name: child.ask("describe") for name, child in children.items()}
         cases = described[sides[-1][0]]["cases"]
@@ -283,8 +291,8 @@ def comb_memory_of(python):
 
 
 if __name__ == "__main__":
-    if sys.argv[1:2] == ["--serve"]:
-        serve(sys.argv[2])
+    if sys.argv[1:] == ["--serve"]:
+        serve()
     elif sys.argv[1:] == ["--comb-memory"]:
         comb_memory()
     else:
