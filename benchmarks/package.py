@@ -18,9 +18,10 @@ Sections:
   default against workers=1 on a thousand;
 
 Every result is checked against its reference before it is timed. Times are
-medians of back-to-back runs, except where two calls are compared closely
-(the layer's price): there the least of runs that alternate them. Exits
-non-zero only when results differ.
+medians of back-to-back runs; where two calls are compared closely (the
+layer's price), the median ratio of pairs of runs, in thread CPU time, and
+for one-item calls the least of many timeit repeats. Exits non-zero only
+when results differ.
 
     python benchmarks/package.py [--quick] [--baseline COMMIT] [--only SECTION]
 """
@@ -58,21 +59,30 @@ def timed(call, repeats):
     return statistics.median(runs)
 
 
-def least_of_pairs(first, second, repeats):
-    """Least seconds of each call over `repeats` runs that alternate them, so that drift falls on both.
+def paired(first, second, repeats, budget):
+    """The median ratio first / second over runs that time them back to back, and each one's least time.
 
-    The calls run on this thread alone (workers=1), so its CPU time is what
-    they cost: unlike the wall clock, it leaves out the time other processes
-    of a shared machine hold the core.
+    A ratio of two calls made one after the other sees the same load, so
+    its median holds still where the times themselves drift. Each goes first
+    in half the runs: the second of a pair can pay for the first one's freed
+    memory. Short calls get more runs, about `budget` seconds each in all,
+    and never fewer than `repeats`. The calls run on this thread alone
+    (workers=1), so its CPU time is what they cost: unlike the wall clock,
+    it leaves out the time other processes of a shared machine hold the core.
     """
-    a = b = math.inf
-    for _ in range(repeats):
-        start = time.thread_time()
-        first()
-        middle = time.thread_time()
-        second()
-        a, b = min(a, middle - start), min(b, time.thread_time() - middle)
-    return a, b
+    start = time.thread_time()
+    first()
+    runs = max(repeats, min(1000, int(budget / max(time.thread_time() - start, 1e-4))))
+    ratios, least = [], {first: math.inf, second: math.inf}
+    for run in range(runs):
+        took = {}
+        for call in (first, second) if run % 2 == 0 else (second, first):
+            start = time.thread_time()
+            call()
+            took[call] = time.thread_time() - start
+            least[call] = min(least[call], took[call])
+        ratios.append(took[first] / max(took[second], 1e-9))
+    return statistics.median(ratios), least[first], least[second]
 
 
 def same(a, b, what):
@@ -86,9 +96,9 @@ def report(section, name, value, unit, target=None, met=None):
     print(f"  {name:<58}{value:10.2f} {unit}{verdict}")
 
 
-def layer_price(count, repeats):
+def layer_price(count, repeats, budget):
     print(f"\nthe price of the layer: package against _core on the same {count:,} items (workers=1), "
-          f"least thread CPU time of {repeats} alternating runs")
+          f"median ratio of thread CPU times over at least {repeats} back-to-back pairs")
     n, k = 200, 5
     rng = np.random.default_rng([SEED, n, k])
     ranks = rng.integers(0, math.comb(n, k), size=count, dtype=np.uint64)
@@ -102,11 +112,10 @@ def layer_price(count, repeats):
     def both(name, package_call, core_call, low_call=None, check=None):
         if check is not None:
             check(package_call(), core_call())
-        p, c = least_of_pairs(package_call, core_call, repeats)
+        ratio, p, c = paired(package_call, core_call, repeats, budget)
         extra = "" if low_call is None else f", _combinatorial {timed(low_call, repeats) * 1e3:.2f} ms"
-        ratio = p / c
         report("layer", f"{name}: package / _core", ratio, "×", "≤1.05×", ratio <= 1.05)
-        print(f"      package {p * 1e3:.2f} ms, _core {c * 1e3:.2f} ms{extra}")
+        print(f"      least: package {p * 1e3:.2f} ms, _core {c * 1e3:.2f} ms{extra}")
 
     both("unrank lex (200, 5)",
          lambda: cb.unrank(ranks, n, k, out=out, workers=1),
@@ -383,7 +392,7 @@ def main():
         if "one-item" in wanted:
             one_item(args.quick, args.baseline)
         if "layer" in wanted:
-            layer_price(count, 5 * repeats)  # close ratios: more runs for the least
+            layer_price(count, 5 * repeats, 0.05 if args.quick else 0.5)  # close ratios: more pairs
         if "simplices" in wanted:
             simplices(count, repeats)
         if "enumeration" in wanted:
