@@ -177,9 +177,8 @@ def one_item(quick, baseline):
           + (f", {rounds} rounds asking the trees in turn" if old is not None else ""))
     heading = f"  {'':<31}{'package':>8}{'_core':>8}{'layer':>8}"
     if old is not None:
-        bindings = {name: described[name]["binding"] for name in described}
-        print(f"  {'':<31}{f'-- {old}, ' + bindings[old] + ' --':^24}{'-- this tree, ' + bindings['this tree'] + ' --':^26}"
-              f"{'new package above':^28}")
+        groups = [f"-- {name}, {described[name]['binding']} --" for name in (old, "this tree")]
+        print(f"  {'':<31}{groups[0]:^24}{groups[1]:^26}{'new package above':^28}")
         heading = (f"  {'':<31}{'package':>8}{'_core':>8}{'layer':>8}  {'package':>8}{'_core':>8}{'layer':>8}"
                    f"  {'old _core':>12}{'new _core':>12}  {'bound':>6}")
     print(heading)
