@@ -1,9 +1,13 @@
 """The package against what a user would otherwise run, side by side in one run.
 
 Sections:
+- one-item calls side by side with the last commit on pybind11, built into
+  a venv of its own (benchmarks/side_by_side.py), each tree's package
+  against its own core, and the peak memory of a broadcast comb in both;
+  not with --quick, which times this tree alone;
 - the price of the layer: each package call against its compiled core on
   the same arrays, with the low-level module beside them, on one million
-  items and on one item;
+  items;
 - faces and cofaces against the route through the package itself: unrank,
   then rank each face (np.delete) or coface (np.concatenate and np.sort);
 - combinations against np.fromiter over itertools.combinations and against
@@ -14,9 +18,12 @@ Sections:
   default against workers=1 on a thousand;
 
 Every result is checked against its reference before it is timed. Times are
-medians of back-to-back runs. Exits non-zero only when results differ.
+medians of back-to-back runs; where two calls are compared closely (the
+layer's price), the median ratio of pairs of runs, in thread CPU time, and
+for one-item calls the least of many timeit repeats. Exits non-zero only
+when results differ.
 
-    python benchmarks/package.py [--quick]
+    python benchmarks/package.py [--quick] [--baseline COMMIT] [--only SECTION]
 """
 import argparse
 import itertools
@@ -35,8 +42,11 @@ import _combinatorial as low
 import combinatorial as cb
 from combinatorial import _core
 
+import side_by_side
+
 SEED = 2026
 RESULTS = []  # (section, name, value, unit, target text, met)
+BASELINE = "18ce607"  # the last commit whose core was built with pybind11
 
 
 def timed(call, repeats):
@@ -47,6 +57,32 @@ def timed(call, repeats):
         call()
         runs.append(time.perf_counter() - start)
     return statistics.median(runs)
+
+
+def paired(first, second, repeats, budget):
+    """The median ratio first / second over runs that time them back to back, and each one's least time.
+
+    A ratio of two calls made one after the other sees the same load, so
+    its median holds still where the times themselves drift. Each goes first
+    in half the runs: the second of a pair can pay for the first one's freed
+    memory. Short calls get more runs, about `budget` seconds each in all,
+    and never fewer than `repeats`. The calls run on this thread alone
+    (workers=1), so its CPU time is what they cost: unlike the wall clock,
+    it leaves out the time other processes of a shared machine hold the core.
+    """
+    start = time.thread_time()
+    first()
+    runs = max(repeats, min(1000, int(budget / max(time.thread_time() - start, 1e-4))))
+    ratios, least = [], {first: math.inf, second: math.inf}
+    for run in range(runs):
+        took = {}
+        for call in (first, second) if run % 2 == 0 else (second, first):
+            start = time.thread_time()
+            call()
+            took[call] = time.thread_time() - start
+            least[call] = min(least[call], took[call])
+        ratios.append(took[first] / max(took[second], 1e-9))
+    return statistics.median(ratios), least[first], least[second]
 
 
 def same(a, b, what):
@@ -60,9 +96,9 @@ def report(section, name, value, unit, target=None, met=None):
     print(f"  {name:<58}{value:10.2f} {unit}{verdict}")
 
 
-def layer_price(count, repeats):
-    print(f"\nthe price of the layer: package against _core on the same arrays (workers=1), "
-          f"{count:,} items and 1 item")
+def layer_price(count, repeats, budget):
+    print(f"\nthe price of the layer: package against _core on the same {count:,} items (workers=1), "
+          f"median ratio of thread CPU times over at least {repeats} back-to-back pairs")
     n, k = 200, 5
     rng = np.random.default_rng([SEED, n, k])
     ranks = rng.integers(0, math.comb(n, k), size=count, dtype=np.uint64)
@@ -74,45 +110,120 @@ def layer_price(count, repeats):
     k_values = rng.integers(0, 7, size=count, dtype=np.uint64)
 
     def both(name, package_call, core_call, low_call=None, check=None):
-        for size, label in ((count, f"{count:,}"), (1, "1")):
-            p_call, c_call = package_call(size), core_call(size)
-            if check is not None and size == count:
-                check(p_call(), c_call())
-            p, c = timed(p_call, repeats), timed(c_call, repeats)
-            extra = ""
-            if low_call is not None:
-                extra = f", _combinatorial {timed(low_call(size), repeats) * 1e6:.1f} µs"
-            if size == count:
-                ratio = p / c
-                report("layer", f"{name}, {label} items: package / _core", ratio, "×", "≤1.05×", ratio <= 1.05)
-                print(f"      package {p * 1e3:.2f} ms, _core {c * 1e3:.2f} ms{extra.replace(' µs', ' µs')}")
-            else:
-                diff = (p - c) * 1e6
-                report("layer", f"{name}, 1 item: package − _core", diff, "µs", "≤2 µs", diff <= 2)
+        if check is not None:
+            check(package_call(), core_call())
+        ratio, p, c = paired(package_call, core_call, repeats, budget)
+        extra = "" if low_call is None else f", _combinatorial {timed(low_call, repeats) * 1e3:.2f} ms"
+        report("layer", f"{name}: package / _core", ratio, "×", "≤1.05×", ratio <= 1.05)
+        print(f"      least: package {p * 1e3:.2f} ms, _core {c * 1e3:.2f} ms{extra}")
 
     both("unrank lex (200, 5)",
-         lambda s: (lambda: cb.unrank(ranks[:s], n, k, out=out[:s], workers=1)),
-         lambda s: (lambda: _core.unrank(ranks[:s], n, k, "lex", out[:s], 1)),
-         lambda s: (lambda: low.unrank_combs(ranks[:s], n, k, False, out[:s])),
-         check=lambda a, b: same(a, rows, "unrank"))
+         lambda: cb.unrank(ranks, n, k, out=out, workers=1),
+         lambda: _core.unrank(ranks, n, k, "lex", out, 1, ()),
+         lambda: low.unrank_combs(ranks, n, k, False, out),
+         check=lambda a, b: (same(a, rows, "unrank"), same(b, rows, "_core.unrank")))
+    both("unrank lex (200, 5), result allocated",
+         lambda: cb.unrank(ranks, n, k, workers=1),
+         lambda: _core.unrank(ranks, n, k, "lex", None, 1, ()),
+         check=lambda a, b: (same(a, rows, "unrank"), same(b, rows, "_core.unrank")))
     both("unrank colex (200, 5)",
-         lambda s: (lambda: cb.unrank(ranks[:s], n, k, order="colex", out=out[:s], workers=1)),
-         lambda s: (lambda: _core.unrank(ranks[:s], n, k, "colex", out[:s], 1)),
-         lambda s: (lambda: low.unrank_combs(ranks[:s], n, k, True, colex_low[:s])))
+         lambda: cb.unrank(ranks, n, k, order="colex", out=out, workers=1),
+         lambda: _core.unrank(ranks, n, k, "colex", out, 1, ()),
+         lambda: low.unrank_combs(ranks, n, k, True, colex_low))
     both("rank lex (200, 5), sorted rows",
-         lambda s: (lambda: cb.rank(rows[:s], n, assume_sorted=True, workers=1)),
-         lambda s: (lambda: _core.rank(rows[:s], n, "lex", True, 1)),
-         lambda s: (lambda: low.rank_combs_sorted(rows[:s], n, False)),
-         check=lambda a, b: same(a, ranks.view(np.int64), "rank"))
+         lambda: cb.rank(rows, n, assume_sorted=True, workers=1),
+         lambda: _core.rank(rows, n, "lex", True, 1, ()),
+         lambda: low.rank_combs_sorted(rows, n, False),
+         check=lambda a, b: (same(a, ranks.view(np.int64), "rank"), same(b, a, "_core.rank")))
     both("rank lex (200, 5), rows in any order",
-         lambda s: (lambda: cb.rank(shuffled[:s], n, workers=1)),
-         lambda s: (lambda: _core.rank(shuffled[:s], n, "lex", False, 1)),
-         check=lambda a, b: same(a, ranks.view(np.int64), "rank unsorted"))
+         lambda: cb.rank(shuffled, n, workers=1),
+         lambda: _core.rank(shuffled, n, "lex", False, 1, ()),
+         check=lambda a, b: (same(a, ranks.view(np.int64), "rank unsorted"), same(b, a, "_core.rank")))
+    both("faces lex (200, 5)",
+         lambda: cb.faces(ranks, n, k, workers=1),
+         lambda: _core.faces(ranks, n, k, "lex", 1, ()),
+         check=lambda a, b: same(a, b, "faces"))
     both("comb, n < 2000, k <= 6",
-         lambda s: (lambda: cb.comb(n_values[:s], k_values[:s], workers=1)),
-         lambda s: (lambda: _core.comb(n_values[:s], k_values[:s], 1)),
-         lambda s: (lambda: low.comb(n_values[:s], k_values[:s])),
+         lambda: cb.comb(n_values, k_values, workers=1),
+         lambda: _core.comb(n_values, k_values, 1, ()),
+         lambda: low.comb(n_values, k_values),
          check=lambda a, b: same(a, b, "comb"))
+
+
+def one_item(quick, baseline):
+    """One-item calls of this tree and of `baseline`, each package against its own core, in one table."""
+    rounds, repeat = (1, 5) if quick else (7, 20)
+    sides = [("this tree", sys.executable)]
+    if quick:
+        print(f"\none-item calls of this tree only: the side-by-side with {baseline} is skipped with --quick")
+    else:
+        print(f"\none-item calls side by side with {baseline}"
+              + (", the last commit on pybind11" if baseline == BASELINE else ""))
+        python, why = side_by_side.baseline_python(baseline, np.__version__)
+        if python is None:
+            print(f"  side-by-side skipped: {why}")
+        else:
+            sides.insert(0, (baseline, python))
+    best, described = side_by_side.one_item_times(sides, rounds, repeat)
+    mine = described["this tree"]["results"]
+    for name, description in described.items():
+        for case, got in description["results"].items():
+            same(got["package"], got["core"], f"{name}: {case}, package against _core")
+            same(got["package"], mine[case]["package"], f"{case}: {name} against this tree")
+        print(f"  {name}: {description['binding']} core, Python {description['python']}, "
+              f"NumPy {description['numpy']}, from {Path(description['file']).parent}")
+    old = sides[0][0] if len(sides) == 2 else None
+    print(f"  least thread CPU µs per call (workers=1) of {rounds * repeat} timeit repeats"
+          + (f", {rounds} rounds asking the trees in turn" if old is not None else ""))
+    heading = f"  {'':<31}{'package':>8}{'_core':>8}{'layer':>8}"
+    if old is not None:
+        groups = [f"-- {name}, {described[name]['binding']} --" for name in (old, "this tree")]
+        print(f"  {'':<31}{groups[0]:^24}{groups[1]:^26}{'new package above':^28}")
+        heading = (f"  {'':<31}{'package':>8}{'_core':>8}{'layer':>8}  {'package':>8}{'_core':>8}{'layer':>8}"
+                   f"  {'old _core':>12}{'new _core':>12}  {'bound':>6}")
+    print(heading)
+    for case, times in best["this tree"].items():
+        new_p, new_c = times["package"] * 1e6, times["core"] * 1e6
+        line = f"  {case:<31}"
+        if old is None:
+            line += f"{new_p:8.3f}{new_c:8.3f}{new_p - new_c:8.3f}"
+            RESULTS.append(("one item", f"{case}: package − _core", new_p - new_c, "µs", None, None))
+            print(line)
+            continue
+        old_p, old_c = best[old][case]["package"] * 1e6, best[old][case]["core"] * 1e6
+        bound = (old_p - old_c) / 2
+        strict, loose = new_p - old_c, new_p - new_c
+        verdict = {figure: "PASS" if figure <= bound else "miss" for figure in (strict, loose)}
+        line += (f"{old_p:8.3f}{old_c:8.3f}{old_p - old_c:8.3f}  {new_p:8.3f}{new_c:8.3f}{new_p - new_c:8.3f}"
+                 f"  {strict:7.3f} {verdict[strict]}{loose:7.3f} {verdict[loose]}  {bound:6.3f}")
+        print(line)
+        RESULTS.append(("one item", f"{case}: new package − old _core", strict, "µs", f"≤{bound:.3f}",
+                        strict <= bound))
+        RESULTS.append(("one item", f"{case}: new package − new _core", loose, "µs", f"≤{bound:.3f}",
+                        loose <= bound))
+    if old is not None:
+        print(f"  layer: package − _core; bound: half the old layer. The old scalar comb never reached its "
+              f"core: its _core column is\n  the Python function that computed it (_exact).")
+        met = sum(1 for r in RESULTS if r[0] == "one item" and r[5])
+        total = sum(1 for r in RESULTS if r[0] == "one item")
+        print(f"  {met} of {total} figures within their bound")
+    comb_memory(sides)
+
+
+def comb_memory(sides):
+    side = side_by_side.COMB_SIDE
+    print(f"\npeak resident memory of comb(np.arange({side})[:, None], np.arange({side})[None, :] % 7), "
+          f"each in a fresh process")
+    for name, python in sides:
+        got = side_by_side.comb_memory_of(python)
+        if not got["right"]:
+            raise AssertionError(f"{name}: the broadcast comb gave wrong values")
+        mib, result = got["increase"] / 2**20, got["result"] / 2**20
+        target = f"≤{result:.0f} + 16 MiB"
+        if name == "this tree":
+            report("memory", f"{name}: peak growth", mib, "MiB", target, mib <= result + 16)
+        else:
+            report("memory", f"{name}: peak growth (the bound, for reference: {target})", mib, "MiB")
 
 
 def faces_route(ranks, n, k, order):
@@ -260,21 +371,35 @@ def scaling(count, repeats):
            default / one <= 1.05)
 
 
+SECTIONS = ("one-item", "layer", "simplices", "enumeration", "sampling", "scaling")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--quick", action="store_true", help="small sizes, one run each: a smoke test for CI")
+    parser.add_argument("--baseline", default=BASELINE, help=f"the commit to set one-item calls beside "
+                        f"(default {BASELINE}); built once into build/baseline/")
+    parser.add_argument("--only", choices=SECTIONS, action="append", help="run this section (repeatable)")
     parser.add_argument("--iter-child", nargs=2, type=int, help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.iter_child:
         return iter_child(*args.iter_child)
     count, repeats = (20_000, 1) if args.quick else (1_000_000, 9)
+    wanted = set(args.only or SECTIONS)
     print(f"combinatorial {cb.__version__}, NumPy {np.__version__}, {_core.usable_cores()} usable cores")
     try:
-        layer_price(count, repeats)
-        simplices(count, repeats)
-        enumeration(count, repeats, args.quick)
-        sampling(count, repeats, args.quick)
-        scaling(count * 10, repeats)
+        if "one-item" in wanted:
+            one_item(args.quick, args.baseline)
+        if "layer" in wanted:
+            layer_price(count, 5 * repeats, 0.05 if args.quick else 0.5)  # close ratios: more pairs
+        if "simplices" in wanted:
+            simplices(count, repeats)
+        if "enumeration" in wanted:
+            enumeration(count, repeats, args.quick)
+        if "sampling" in wanted:
+            sampling(count, repeats, args.quick)
+        if "scaling" in wanted:
+            scaling(count * 10, repeats)
     except AssertionError as error:
         print(f"results differ: {error}", file=sys.stderr)
         return 1
