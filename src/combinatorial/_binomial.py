@@ -76,6 +76,10 @@ def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> int | NDA
         ...
     OverflowError: C(68, 34) is 2^64 or more and does not fit 64 bits
     """
-    if type(n) is int and type(k) is int:
-        return _core.comb(n, k, workers, ())
-    return _core.comb(_operand(n, "n"), _operand(k, "k"), workers, ())
+    # Integers and ndarrays of integers go to the core as they are; it hands
+    # anything else back to be converted here first.
+    result = _core.comb(n, k, workers, ())
+    if result is None:
+        result = _core.comb(_operand(n, "n"), _operand(k, "k"), workers, ())
+        assert result is not None
+    return result

@@ -8,7 +8,7 @@ strides) and refuses what holds no integers at all.
 
 from __future__ import annotations
 
-from typing import Any, TypeGuard
+from typing import Any
 
 import numpy as np
 from numpy.typing import NDArray
@@ -75,11 +75,6 @@ def fixed_width(value: object, name: str) -> NDArray[Any]:
     values as passed.
     """
     return integer_array(value, name)
-
-
-def is_readable(value: object) -> TypeGuard[NDArray[np.integer[Any]]]:
-    """Whether ``_core`` reads ``value`` as it is: an ndarray of integers in native byte order."""
-    return type(value) is np.ndarray and value.dtype.kind in "iu" and value.dtype.isnative
 
 
 def generator(rng: object) -> np.random.Generator:

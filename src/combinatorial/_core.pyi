@@ -1,7 +1,9 @@
 # The compiled core: the one place that checks the package's arguments and
 # arrays. It reads ndarrays of any integer dtype in native byte order, in
 # place whatever their strides; `origin` shifts the index that an error
-# names (a block's place in a larger array), () for none.
+# names (a block's place in a larger array), () for none. Functions that
+# take arrays return None for an argument that is neither an integer nor an
+# ndarray of integers (or objects): the caller converts it and calls again.
 from collections.abc import Callable
 from typing import Any
 
@@ -10,21 +12,21 @@ from numpy.typing import NDArray
 
 Origin = tuple[int, ...]
 
-def comb(n: object, k: object, workers: object, origin: Origin | tuple[Origin, Origin, Origin], /) -> int | NDArray[np.uint64]: ...
+def comb(n: object, k: object, workers: object, origin: Origin | tuple[Origin, Origin, Origin], /) -> int | NDArray[np.uint64] | None: ...
 def rank(
-    combs: NDArray[np.integer[Any]], n: object, order: object, assume_sorted: object, workers: object,
+    combs: object, n: object, order: object, assume_sorted: object, workers: object,
     origin: Origin, /,
-) -> NDArray[np.int64] | NDArray[np.uint64]: ...
+) -> NDArray[np.int64] | NDArray[np.uint64] | None: ...
 def unrank(
-    ranks: NDArray[np.integer[Any]], n: object, k: object, order: object, out: object, workers: object,
+    ranks: object, n: object, k: object, order: object, out: object, workers: object,
     origin: Origin, /,
-) -> NDArray[np.uint16]: ...
+) -> NDArray[np.uint16] | None: ...
 def faces(
-    ranks: NDArray[np.integer[Any]], n: object, k: object, order: object, workers: object, origin: Origin, /
-) -> NDArray[np.int64] | NDArray[np.uint64]: ...
+    ranks: object, n: object, k: object, order: object, workers: object, origin: Origin, /
+) -> NDArray[np.int64] | NDArray[np.uint64] | None: ...
 def cofaces(
-    ranks: NDArray[np.integer[Any]], n: object, k: object, order: object, workers: object, origin: Origin, /
-) -> NDArray[np.int64] | NDArray[np.uint64]: ...
+    ranks: object, n: object, k: object, order: object, workers: object, origin: Origin, /
+) -> NDArray[np.int64] | NDArray[np.uint64] | None: ...
 def combinations(
     n: object, k: object, order: object, start: object, stop: object, out: object, workers: object, /
 ) -> NDArray[np.uint16]: ...

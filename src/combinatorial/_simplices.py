@@ -6,7 +6,7 @@ import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 from . import _core
-from ._convert import fixed_width, is_readable
+from ._convert import fixed_width
 
 __all__ = ["faces", "cofaces"]
 
@@ -60,8 +60,11 @@ def faces(
     >>> rank([[2, 3], [0, 3], [0, 2]], 5)
     array([7, 2, 1])
     """
-    array = ranks if is_readable(ranks) else fixed_width(ranks, "ranks")
-    return _core.faces(array, n, k, order, workers, ())
+    result = _core.faces(ranks, n, k, order, workers, ())
+    if result is None:  # not an ndarray of integers: converted first
+        result = _core.faces(fixed_width(ranks, "ranks"), n, k, order, workers, ())
+        assert result is not None
+    return result
 
 
 def cofaces(
@@ -115,5 +118,8 @@ def cofaces(
     >>> rank([[0, 1, 3], [1, 2, 3], [1, 3, 4]], 5)
     array([1, 6, 8])
     """
-    array = ranks if is_readable(ranks) else fixed_width(ranks, "ranks")
-    return _core.cofaces(array, n, k, order, workers, ())
+    result = _core.cofaces(ranks, n, k, order, workers, ())
+    if result is None:
+        result = _core.cofaces(fixed_width(ranks, "ranks"), n, k, order, workers, ())
+        assert result is not None
+    return result

@@ -21,7 +21,7 @@ Import it explicitly, ``import combinatorial.dask``; it needs the extra
 from __future__ import annotations
 
 import math
-from typing import Any
+from typing import Any, TypeVar
 
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
@@ -40,7 +40,7 @@ except ModuleNotFoundError as error:  # only a missing dask, not a broken one
 from . import _core
 from ._binomial import _operand
 from ._binomial import comb as _comb
-from ._convert import fixed_width, is_readable, seed_sequence
+from ._convert import fixed_width, seed_sequence
 from ._enumeration import combinations as _combinations
 from ._enumeration import sample as _sample
 from ._ranking import rank as _rank
@@ -67,6 +67,7 @@ DEFAULT_ROWS = 1 << 20
 MAX_BLOCKS = 1 << 17
 
 BlockInfo = dict[Any, dict[str, Any]]
+T = TypeVar("T")
 
 
 # --- Errors named in the whole array -------------------------------------
@@ -89,7 +90,13 @@ def _starts(block_info: BlockInfo | None, key: int | None) -> tuple[int, ...]:
 
 
 def _ranks(block: NDArray[Any]) -> NDArray[Any]:
-    return block if is_readable(block) else fixed_width(block, "ranks")
+    return fixed_width(block, "ranks")
+
+
+def _computed(result: T | None) -> T:
+    """A core result for converted input, which is never None."""
+    assert result is not None
+    return result
 
 
 # --- Chunks ----------------------------------------------------------------
@@ -202,8 +209,8 @@ def comb(n: ArrayLike | Any, k: ArrayLike | Any, *, workers: int | None = 1) -> 
 def _rank_block(
     combs: NDArray[Any], n: int, order: str, assume_sorted: bool, workers: int | None, block_info: BlockInfo | None = None
 ) -> NDArray[Any]:
-    array = combs if is_readable(combs) else fixed_width(combs, "combs")
-    return _core.rank(array, n, order, assume_sorted, workers, _starts(block_info, 0)[:-1])[..., np.newaxis]
+    ranks = _core.rank(fixed_width(combs, "combs"), n, order, assume_sorted, workers, _starts(block_info, 0)[:-1])
+    return _computed(ranks)[..., np.newaxis]
 
 
 def rank(
@@ -261,7 +268,7 @@ def rank(
 def _unrank_block(
     ranks: NDArray[Any], n: int, k: int, order: str, workers: int | None, block_info: BlockInfo | None = None
 ) -> NDArray[np.uint16]:
-    return _core.unrank(_ranks(ranks), n, k, order, None, workers, _starts(block_info, 0))
+    return _computed(_core.unrank(_ranks(ranks), n, k, order, None, workers, _starts(block_info, 0)))
 
 
 def unrank(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", workers: int | None = 1) -> Array:
@@ -310,7 +317,7 @@ def _faces_block(
     ranks: NDArray[Any], n: int, k: int, order: str, workers: int | None, up: bool, block_info: BlockInfo | None = None
 ) -> NDArray[Any]:
     function = _core.cofaces if up else _core.faces
-    return function(_ranks(ranks), n, k, order, workers, _starts(block_info, 0))
+    return _computed(function(_ranks(ranks), n, k, order, workers, _starts(block_info, 0)))
 
 
 def _neighbours(ranks: ArrayLike | Any, n: int, k: int, order: str, workers: int | None, up: bool) -> Array:

@@ -300,6 +300,19 @@ inline void check_memory(std::uint64_t count, std::uint64_t item_bytes, const st
 
 inline ArrayView view_of(nb::handle value, const char* name);
 
+// Whether the core reads `value` as an array without the Python layer's
+// conversion: an ndarray of integers in native byte order, or of objects.
+// Entry functions return None for anything else, and the Python layer
+// converts it and calls again, so the common call costs one call.
+inline bool is_readable(nb::handle value) {
+  if (!PyArray_Check(value.ptr())) return false;
+  PyArray_Descr* dtype = PyArray_DESCR(reinterpret_cast<PyArrayObject*>(value.ptr()));
+  return ((dtype->kind == 'i' || dtype->kind == 'u') && (PyArray_ISNBO(dtype->byteorder) || PyDataType_ELSIZE(dtype) == 1)) ||
+         dtype->type_num == NPY_OBJECT;
+}
+
+inline nb::object not_implemented() { return nb::none(); }
+
 // An object array of Python ints as uint64, C-ordered: negative values and
 // those of 2^64 or more become 2^64 - 1, outside every count and vertex
 // bound (the values themselves stay in `objects` for messages). `keep`

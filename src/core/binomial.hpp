@@ -196,8 +196,10 @@ inline nb::object comb_of_objects(nb::handle n_arg, nb::handle k_arg, const Orig
 // broadcast shape; OverflowError naming the first (n, k) in C order whose
 // coefficient is 2^64 or more.
 inline nb::object comb(nb::handle n_arg, nb::handle k_arg, nb::handle workers_arg, nb::handle origin_arg) {
+  const bool n_scalar = is_integer_scalar(n_arg), k_scalar = is_integer_scalar(k_arg);
+  if ((!n_scalar && !is_readable(n_arg)) || (!k_scalar && !is_readable(k_arg))) return not_implemented();
   const int workers = parse_workers(workers_arg);
-  if (is_integer_scalar(n_arg) && is_integer_scalar(k_arg)) return comb_of_integers(n_arg, k_arg);
+  if (n_scalar && k_scalar) return comb_of_integers(n_arg, k_arg);
   // () or, for a block of a larger array, the origins of the result, n and k:
   // a negative value is named in its own array, an overflow in the result.
   Origin origin, n_origin, k_origin;

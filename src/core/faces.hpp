@@ -133,6 +133,7 @@ void neighbours_all(const RankReader& reader, std::size_t size, std::int64_t n, 
 template <Neighbours Which>
 nb::object neighbours(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_arg, nb::handle order_arg,
                       nb::handle workers_arg, nb::handle origin_arg) {
+  if (!is_readable(ranks_arg)) return not_implemented();
   const Order order = parse_order(order_arg);
   const auto [n, k] = parse_n_k(n_arg, k_arg);
   const int workers = parse_workers(workers_arg);

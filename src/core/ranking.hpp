@@ -74,6 +74,7 @@ inline void unrank_rows(const ArrayView& ranks, std::uint64_t n, std::uint64_t k
 // array of shape ranks.shape + (k,). Checks everything before the first write.
 inline nb::object unrank(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_arg, nb::handle order_arg,
                          nb::handle out_arg, nb::handle workers_arg, nb::handle origin_arg) {
+  if (!is_readable(ranks_arg)) return not_implemented();
   const Order order = parse_order(order_arg);
   const auto [n, k] = parse_n_k(n_arg, k_arg);
   const int workers = parse_workers(workers_arg);
@@ -229,6 +230,7 @@ inline std::vector<Value> row_values(const ArrayView& combs, std::size_t row, st
 // when C(n, k) <= 2^63, uint64 above. A malformed row fails the whole call.
 inline nb::object rank(nb::handle combs_arg, nb::handle n_arg, nb::handle order_arg, nb::handle sorted_arg,
                        nb::handle workers_arg, nb::handle origin_arg) {
+  if (!is_readable(combs_arg)) return not_implemented();
   const Order order = parse_order(order_arg);
   const std::uint64_t n = parse_vertex_count(n_arg);
   const bool assume_sorted = parse_flag(sorted_arg, "assume_sorted");
