@@ -12,7 +12,7 @@ STAMP  := $(VENV)/.deps-installed
 VENV313 := .venv-3.13
 PY313  := $(VENV313)/bin/python
 STAMP313 := $(VENV313)/.deps-installed
-BUILD_DEPS := "pybind11>=2.13.6,<3" "scikit-build-core>=0.10" cmake ninja
+BUILD_DEPS := "pybind11>=2.13.6,<3" "nanobind>=3,<4" "scikit-build-core>=0.10" cmake ninja
 DEPS   := $(BUILD_DEPS) "numpy>=2" pytest hypothesis matplotlib mypy "dask[array]" distributed
 export PATH := $(CURDIR)/$(VENV)/bin:$(PATH)
 
