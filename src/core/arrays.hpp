@@ -90,7 +90,8 @@ template <typename T>
 py::array readable(const py::array& array, const char* name, const char* expected) {
   if (is_plain<T>(array)) return array;
   if (!py::isinstance<py::array_t<T>>(array)) throw_wrong_array(name, expected);
-  return py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(array);
+  // NumPy leaves an unaligned array as it is unless alignment is asked for too.
+  return py::array_t<T, py::array::c_style | py::array::forcecast | py::detail::npy_api::NPY_ARRAY_ALIGNED_>(array);
 }
 
 // Refuses an out array that does not hold exactly `rows` combinations of k.
