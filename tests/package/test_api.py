@@ -107,6 +107,32 @@ def test_shapes_and_input_dtypes(dtype):
     assert c.rank(np.asfortranarray(combs), 9).tolist() == c.rank(combs, 9).tolist()
 
 
+def unaligned(values, dtype):
+    """``values`` one byte past an aligned address, as arrays rebuilt from a byte stream (Dask's) can be."""
+    dtype = np.dtype(dtype)
+    array = np.zeros(len(values) * dtype.itemsize + 1, np.uint8)[1:].view(dtype)
+    array[:] = values
+    assert not array.flags.aligned
+    return array
+
+
+@pytest.mark.parametrize("dtype, vertex_dtype", [(np.uint64, np.uint16), (np.int64, np.int64)])
+def test_unaligned_arrays_of_the_dtypes_read_in_place(dtype, vertex_dtype):
+    # Read in place, such arrays would go through misaligned pointers, which
+    # vectorized loops may fault on; a bad rank takes the checking loop's error path.
+    ranks = np.arange(0, math.comb(30, 4), 7)
+    rows = c.unrank(ranks, 30, 4)
+    assert c.unrank(unaligned(ranks, dtype), 30, 4).tolist() == rows.tolist()
+    assert c.faces(unaligned(ranks, dtype), 30, 4).tolist() == c.faces(ranks, 30, 4).tolist()
+    assert c.cofaces(unaligned(ranks, dtype), 30, 4).tolist() == c.cofaces(ranks, 30, 4).tolist()
+    assert c.rank(unaligned(rows.ravel(), vertex_dtype).reshape(rows.shape), 30).tolist() == ranks.tolist()
+    n, k = ranks % 60 + 5, ranks % 5
+    assert c.comb(unaligned(n, dtype), unaligned(k, dtype)).tolist() == [math.comb(*p) for p in zip(n, k)]
+    bad = unaligned(np.append(ranks, math.comb(30, 4)), dtype)
+    with pytest.raises(ValueError, match=rf"at index {len(ranks)} is not below C\(30, 4\)"):
+        c.unrank(bad, 30, 4)
+
+
 def test_ranks_are_uint64_only_beyond_2_63():
     last = list(range(34, 67))  # the last lex combination
     assert c.rank([list(range(33, 66))], 66).dtype == np.int64
