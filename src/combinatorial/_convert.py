@@ -3,15 +3,20 @@
 Nothing here checks a value: ``_core`` checks every argument and array, once,
 and writes every message that names one. This module only turns array-likes
 into ndarrays of integers (which ``_core`` reads in place, whatever their
-strides) and refuses what holds no integers at all.
+strides), refuses what holds no integers at all, and puts the exact value
+back into a message about an integer that had to be clipped to 64 bits.
 """
 
 from __future__ import annotations
 
-from typing import Any, TypeGuard
+import re
+from collections.abc import Callable
+from typing import Any, TypeGuard, TypeVar
 
 import numpy as np
 from numpy.typing import NDArray
+
+T = TypeVar("T")
 
 INT64 = np.dtype(np.int64)
 UINT64 = np.dtype(np.uint64)
@@ -68,23 +73,57 @@ def _object_integers(array: NDArray[Any], name: str) -> NDArray[Any]:
     return result
 
 
-def fixed_width(value: object, name: str) -> NDArray[Any]:
+def fixed_width(value: object, name: str) -> tuple[NDArray[Any], NDArray[Any] | None]:
     """``value`` as an ndarray of 64-bit or narrower integers, for ranks and vertices.
 
     Python ints beyond 64 bits are clipped to the ends of int64 or uint64,
     where they are still out of range for every check ``_core`` makes of a
     vertex or a rank (below n, below C(n, k) < 2^64), so the same error is
-    raised; only the value it names differs.
+    raised. The exact values come second where any was clipped (else None),
+    for `exact_names` to put back into the message.
     """
     array = integer_array(value, name)
     if array.dtype.kind != "O":
-        return array
+        return array, None
     values = [int(v) for v in array.flat]
     if min(values, default=0) >= 0:
         clipped = [min(v, UINT64_MAX) for v in values]
-        return np.array(clipped, dtype=UINT64).reshape(array.shape)
+        return np.array(clipped, dtype=UINT64).reshape(array.shape), array
     clipped = [min(max(v, INT64_MIN), INT64_MAX) for v in values]
-    return np.array(clipped, dtype=INT64).reshape(array.shape)
+    return np.array(clipped, dtype=INT64).reshape(array.shape), array
+
+
+def readable(value: object, name: str) -> tuple[NDArray[Any], NDArray[Any] | None]:
+    """``value`` as ``_core`` reads it, and its exact values where they had to be clipped."""
+    return (value, None) if is_readable(value) else fixed_width(value, name)
+
+
+def exact_names(call: Callable[[], T], array: NDArray[Any], exact: NDArray[Any] | None, origin: tuple[int, ...] = ()) -> T:
+    """call(), with an error that names an element of `array` naming it as it was passed, in `exact`.
+
+    The element is the one at the error's index (less `origin`, where the
+    block `array` begins in a larger array): a rank, or a row of vertices.
+    """
+    try:
+        return call()
+    except ValueError as error:
+        index = getattr(error, "index", None)
+        if exact is None or index is None:
+            raise
+        at = tuple(i - o for i, o in zip(index, origin)) + tuple(index[len(origin):])
+        text = str(error)
+        if exact.ndim == len(at):  # a rank
+            text = text.replace(f"rank {array[at]} at", f"rank {exact[at]} at", 1)
+        else:  # a row of vertices, and the vertex it names
+            clipped, passed = [int(v) for v in array[at]], [int(v) for v in exact[at]]
+            text = text.replace(f"[{', '.join(map(str, clipped))}]", f"[{', '.join(map(str, passed))}]", 1)
+            named = re.search(r"has vertex (-?\d+),", text)
+            if named and int(named[1]) in clipped:
+                j = clipped.index(int(named[1]))
+                text = text.replace(f"has vertex {clipped[j]},", f"has vertex {passed[j]},", 1)
+        renamed = ValueError(text)
+        renamed.index = index  # type: ignore[attr-defined]
+        raise renamed from None
 
 
 def is_readable(value: object) -> TypeGuard[NDArray[np.integer[Any]]]:

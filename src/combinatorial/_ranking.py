@@ -6,7 +6,7 @@ import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 from . import _core
-from ._convert import fixed_width, is_readable
+from ._convert import exact_names, readable
 
 __all__ = ["rank", "unrank"]
 
@@ -72,8 +72,8 @@ def rank(
     >>> rank(list(range(34, 67)), 67)  # C(67, 33) > 2^63: uint64
     array(14226520737620288369, dtype=uint64)
     """
-    array = combs if is_readable(combs) else fixed_width(combs, "combs")
-    return _core.rank(array, n, order, assume_sorted, workers, ())
+    array, exact = readable(combs, "combs")
+    return exact_names(lambda: _core.rank(array, n, order, assume_sorted, workers, ()), array, exact)
 
 
 def unrank(
@@ -147,5 +147,5 @@ def unrank(
     array([[0, 2, 4],
            [1, 2, 3]], dtype=uint16)
     """
-    array = ranks if is_readable(ranks) else fixed_width(ranks, "ranks")
-    return _core.unrank(array, n, k, order, out, workers, ())
+    array, exact = readable(ranks, "ranks")
+    return exact_names(lambda: _core.unrank(array, n, k, order, out, workers, ()), array, exact)

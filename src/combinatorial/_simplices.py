@@ -6,7 +6,7 @@ import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 from . import _core
-from ._convert import fixed_width, is_readable
+from ._convert import exact_names, readable
 
 __all__ = ["faces", "cofaces"]
 
@@ -60,8 +60,8 @@ def faces(
     >>> rank([[2, 3], [0, 3], [0, 2]], 5)
     array([7, 2, 1])
     """
-    array = ranks if is_readable(ranks) else fixed_width(ranks, "ranks")
-    return _core.faces(array, n, k, order, workers, ())
+    array, exact = readable(ranks, "ranks")
+    return exact_names(lambda: _core.faces(array, n, k, order, workers, ()), array, exact)
 
 
 def cofaces(
@@ -115,5 +115,5 @@ def cofaces(
     >>> rank([[0, 1, 3], [1, 2, 3], [1, 3, 4]], 5)
     array([1, 6, 8])
     """
-    array = ranks if is_readable(ranks) else fixed_width(ranks, "ranks")
-    return _core.cofaces(array, n, k, order, workers, ())
+    array, exact = readable(ranks, "ranks")
+    return exact_names(lambda: _core.cofaces(array, n, k, order, workers, ()), array, exact)

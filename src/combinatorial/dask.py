@@ -40,7 +40,7 @@ except ModuleNotFoundError as error:  # only a missing dask, not a broken one
 from . import _core
 from ._binomial import _operand
 from ._binomial import comb as _comb
-from ._convert import fixed_width, is_readable, seed_sequence
+from ._convert import exact_names, readable, seed_sequence
 from ._enumeration import combinations as _combinations
 from ._enumeration import sample as _sample
 from ._ranking import rank as _rank
@@ -80,8 +80,6 @@ def _starts(block_info: BlockInfo | None, key: int | None) -> tuple[int, ...]:
     return tuple(int(first) for first, _ in block_info[key]["array-location"])
 
 
-def _ranks(block: NDArray[Any]) -> NDArray[Any]:
-    return block if is_readable(block) else fixed_width(block, "ranks")
 
 
 # --- Chunks ----------------------------------------------------------------
@@ -194,8 +192,10 @@ def comb(n: ArrayLike | Any, k: ArrayLike | Any, *, workers: int | None = 1) -> 
 def _rank_block(
     combs: NDArray[Any], n: int, order: str, assume_sorted: bool, workers: int | None, block_info: BlockInfo | None = None
 ) -> NDArray[Any]:
-    array = combs if is_readable(combs) else fixed_width(combs, "combs")
-    return _core.rank(array, n, order, assume_sorted, workers, _starts(block_info, 0)[:-1])[..., np.newaxis]
+    array, exact = readable(combs, "combs")
+    origin = _starts(block_info, 0)[:-1]
+    ranks = exact_names(lambda: _core.rank(array, n, order, assume_sorted, workers, origin), array, exact, origin)
+    return ranks[..., np.newaxis]
 
 
 def rank(
@@ -253,7 +253,9 @@ def rank(
 def _unrank_block(
     ranks: NDArray[Any], n: int, k: int, order: str, workers: int | None, block_info: BlockInfo | None = None
 ) -> NDArray[np.uint16]:
-    return _core.unrank(_ranks(ranks), n, k, order, None, workers, _starts(block_info, 0))
+    array, exact = readable(ranks, "ranks")
+    origin = _starts(block_info, 0)
+    return exact_names(lambda: _core.unrank(array, n, k, order, None, workers, origin), array, exact, origin)
 
 
 def unrank(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", workers: int | None = 1) -> Array:
@@ -302,7 +304,9 @@ def _faces_block(
     ranks: NDArray[Any], n: int, k: int, order: str, workers: int | None, up: bool, block_info: BlockInfo | None = None
 ) -> NDArray[Any]:
     function = _core.cofaces if up else _core.faces
-    return function(_ranks(ranks), n, k, order, workers, _starts(block_info, 0))
+    array, exact = readable(ranks, "ranks")
+    origin = _starts(block_info, 0)
+    return exact_names(lambda: function(array, n, k, order, workers, origin), array, exact, origin)
 
 
 def _neighbours(ranks: ArrayLike | Any, n: int, k: int, order: str, workers: int | None, up: bool) -> Array:
