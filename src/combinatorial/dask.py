@@ -185,8 +185,27 @@ def comb(n: ArrayLike | Any, k: ArrayLike | Any, *, workers: int | None = 1) -> 
     """
     n_array, k_array = da.asarray(n), da.asarray(k)
     probe = _comb(np.zeros(0, n_array.dtype), np.zeros(0, k_array.dtype), workers=workers)
+    try:
+        np.broadcast_shapes(n_array.shape, k_array.shape)
+    except ValueError:  # the blocks alone would not see it, and some would combine
+        raise ValueError(
+            f"n and k cannot be broadcast together: shapes {n_array.shape} and {k_array.shape}"
+        ) from None
+    # Blocks must meet block for block: chunks are unified along the axes the
+    # arrays share, and the result's are those of whichever is not 1 long there.
     ndim = max(n_array.ndim, k_array.ndim)
-    return _map_blocks(_comb_block, n_array, k_array, workers, dtype=probe.dtype, meta=_meta(probe.dtype, ndim))
+    axes = tuple(range(ndim))
+    _, (n_array, k_array) = da.core.unify_chunks(
+        n_array, axes[ndim - n_array.ndim:], k_array, axes[ndim - k_array.ndim:]
+    )
+    chunks = tuple(
+        next((a.chunks[axis - ndim + a.ndim] for a in (n_array, k_array)
+              if axis >= ndim - a.ndim and a.shape[axis - ndim + a.ndim] != 1), (1,))
+        for axis in axes
+    )
+    return _map_blocks(
+        _comb_block, n_array, k_array, workers, chunks=chunks, dtype=probe.dtype, meta=_meta(probe.dtype, ndim)
+    )
 
 
 def _rank_block(

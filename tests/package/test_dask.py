@@ -17,6 +17,7 @@ if os.environ.get("COMBINATORIAL_SANITIZED"):
     pytest.skip("no LocalCluster in the sanitized run", allow_module_level=True)
 
 da = pytest.importorskip("dask.array")
+dask = pytest.importorskip("dask")
 distributed = pytest.importorskip("distributed")
 try:
     import combinatorial as c
@@ -217,3 +218,20 @@ def test_hypergeometric_stays_in_its_support(good, bad, data):
     draws = data.draw(st.integers(0, min(good + bad, 2**36)))
     x = cd._Hypergeometric(good, bad, draws).draw(np.random.default_rng(good ^ bad))
     assert max(0, draws - bad) <= x <= min(draws, good)
+
+
+@pytest.mark.parametrize("n_chunks, k_chunks", [(1, (2, 3)), ((2, 1), (3, 2)), (-1, 1)])
+def test_comb_meets_blocks_of_any_chunking(n_chunks, k_chunks):
+    n = np.arange(30, 33).reshape(3, 1) if n_chunks == (2, 1) else np.arange(30, 33)
+    k = np.arange(6).reshape(2, 3) if k_chunks != (3, 2) else np.arange(6).reshape(3, 2)
+    lazy = cd.comb(da.from_array(n, chunks=n_chunks), da.from_array(k, chunks=k_chunks))
+    with dask.config.set(scheduler="synchronous"):
+        got = lazy.compute()
+    assert lazy.shape == got.shape and got.tolist() == c.comb(n, k).tolist()
+
+
+@pytest.mark.parametrize("n, k", [(da.arange(4, chunks=2), np.ones((5, 2), int)),
+                                  (da.arange(10, chunks=2), da.arange(3, chunks=1))])
+def test_comb_refuses_shapes_that_do_not_broadcast(n, k):
+    with pytest.raises(ValueError, match=r"cannot be broadcast together: shapes \((4|10),\)"):
+        cd.comb(n, k)
