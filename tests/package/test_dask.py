@@ -235,3 +235,35 @@ def test_comb_meets_blocks_of_any_chunking(n_chunks, k_chunks):
 def test_comb_refuses_shapes_that_do_not_broadcast(n, k):
     with pytest.raises(ValueError, match=r"cannot be broadcast together: shapes \((4|10),\)"):
         cd.comb(n, k)
+
+
+def test_array_likes_read_as_in_memory():
+    with dask.config.set(scheduler="synchronous"):
+        # Python ints beyond 64 bits, which dask cannot chunk by size, and lists NumPy makes floats of.
+        assert cd.comb([2**70, 5], 2**70).compute().tolist() == [1, 0]
+        assert cd.unrank([2**63, 0], 67, 33).compute().shape == (2, 33)
+        assert cd.cofaces(([], []), 10, 3).compute().shape == (2, 0, 7)
+        with pytest.raises(ValueError, match=f"rank {2**66} at index 3 "):
+            cd.unrank(da.from_array(np.array([0, 1, 2, 2**66], object), chunks=2), 5, 2).compute()
+
+
+class Index:
+    def __index__(self):
+        return 2
+
+
+def test_checked_counts_of_any_integer_type_size_the_chunks():
+    with dask.config.set(scheduler="synchronous"):
+        assert cd.unrank(da.arange(4, chunks=2), 5, Index()).compute().tolist() == [[0, 1], [0, 2], [0, 3], [0, 4]]
+        # More rows per block than 2^63, which dask cannot take, are one block.
+        assert cd.combinations(4, 2, chunks=2**100).chunks == ((6,), (2,))
+        assert cd.sample(4, 3, 3, rng=1, replace=True, chunks=2**70).chunks == ((3,), (3,))
+        assert (cd.sample(9, 3, 5, rng=4, chunks=2**70).compute() == cd.sample(9, 3, 5, rng=4, chunks=5).compute()).all()
+
+
+def test_a_failed_sample_leaves_the_generator_as_it_was():
+    rng = np.random.default_rng(1)
+    state = rng.bit_generator.state
+    with pytest.raises(ValueError, match="2\\^64 or more"):
+        cd.sample(4093, 8, 2, rng=rng)
+    assert rng.bit_generator.state == state
