@@ -568,7 +568,7 @@ class Expect:
     def array(self, arg, name):
         if arg.kind == "refused":
             self.add(TypeError, name)
-        elif arg.kind == "unknown":
+        elif arg.kind != "ints":  # such as a hostile array drawn for a scalar
             self.unknown = True
         return arg.kind == "ints"
 
