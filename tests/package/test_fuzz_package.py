@@ -486,7 +486,7 @@ def all_rows(n, k, order):
     return rows if order == "lex" else sorted(rows, key=lambda t: t[::-1])
 
 
-def sampled(count, cost, g=None):
+def sampled(count, cost):
     """Indices to check of `count` items costing `cost` each: all, or an even spread within budget."""
     if count == 0:
         return []
