@@ -84,11 +84,12 @@ def _starts(block_info: BlockInfo | None, key: int | None) -> tuple[int, ...]:
 
 def _as_dask(value: Any, name: str) -> Array:
     """A Dask array as it is; anything else read as the in-memory functions read it, in one
-    chunk if it holds Python ints beyond 64 bits, whose size dask cannot estimate."""
+    chunk if it holds Python ints beyond 64 bits, whose size dask cannot estimate, or nothing,
+    which dask's sizing divides by."""
     if isinstance(value, Array):
         return value
     array = integer_array(value, name)
-    wrapped: Array = da.from_array(array, chunks=-1 if array.dtype.kind == "O" else "auto")
+    wrapped: Array = da.from_array(array, chunks=-1 if array.dtype.kind == "O" or array.size == 0 else "auto")
     return wrapped
 
 
