@@ -665,8 +665,8 @@ def dask_array(g, arg):
     if not isinstance(arg.obj, np.ndarray) or chance(g, 0.15):
         return arg.obj
     chunks = pick(g, ["auto", 1, 2, 3, -1]) if arg.obj.ndim else ()
-    if chunks == "auto" and arg.obj.dtype.kind == "O":
-        chunks = -1  # dask cannot size objects
+    if chunks == "auto" and (arg.obj.dtype.kind == "O" or arg.obj.size == 0):
+        chunks = -1  # dask cannot size objects, and divides by zero for some empty shapes
     return da.from_array(arg.obj, chunks=chunks)
 
 
@@ -1402,7 +1402,12 @@ def campaign(seed, seconds, calls, start, progress_path):
     with tempfile.TemporaryDirectory(dir=SCRATCH) as tmp:
         while time.monotonic() < deadline and index < calls:
             PROGRESS.pack_into(progress, 0, index, 0, *counts)
-            call = generate(seed, index, tmp, dask)
+            try:
+                call = generate(seed, index, tmp, dask)
+            except Exception as error:  # the campaign's own fault: reported, and the campaign goes on
+                reports.append(f"call {index} (seed {seed}) could not be drawn: {type(error).__name__}: {error}")
+                index += 1
+                continue
             counts[FUNCTIONS.index(call.name)] += 1
             PROGRESS.pack_into(progress, 0, index, 0, *counts)
             problems = run_call(call)
@@ -1482,8 +1487,11 @@ def test_fuzz_the_package_with_hostile_arguments(tmp_path):
             break
         crashes += 1
         what = f"hung for {STALL_SECONDS:.0f} s" if killed else f"died (exit status {proc.returncode})"
-        with tempfile.TemporaryDirectory() as tmp:
-            crashed = describe(generate(seed, index, tmp, has_dask()))
+        try:
+            with tempfile.TemporaryDirectory() as tmp:
+                crashed = describe(generate(seed, index, tmp, has_dask()))
+        except Exception as error:
+            crashed = f"(not drawn again: {type(error).__name__}: {error})"
         reports.append(f"call {index} (seed {seed}) {what}: {crashed}\n    {sanitizer_lines(stderr)}\n"
                        f"  replay: python tests/package/test_fuzz_package.py replay {seed} {index}")
         start = index + 1
