@@ -40,7 +40,7 @@ except ModuleNotFoundError as error:  # only a missing dask, not a broken one
 from . import _core
 from ._binomial import _operand
 from ._binomial import comb as _comb
-from ._convert import fixed_width, seed_sequence
+from ._convert import fixed_width, integer_array, seed_sequence
 from ._enumeration import combinations as _combinations
 from ._enumeration import sample as _sample
 from ._ranking import rank as _rank
@@ -99,6 +99,17 @@ def _computed(result: T | None) -> T:
     return result
 
 
+def _as_dask(value: Any, name: str) -> Array:
+    """A Dask array as it is; anything else read as the in-memory functions read it, in one
+    chunk if it holds Python ints beyond 64 bits, whose size dask cannot estimate, or nothing,
+    which dask's sizing divides by."""
+    if isinstance(value, Array):
+        return value
+    array = integer_array(value, name)
+    wrapped: Array = da.from_array(array, chunks=-1 if array.dtype.kind == "O" or array.size == 0 else "auto")
+    return wrapped
+
+
 # --- Chunks ----------------------------------------------------------------
 
 
@@ -134,7 +145,8 @@ def _row_chunks(chunks: Any, rows: int, k: int) -> tuple[int, ...]:
     if isinstance(per_block, str) and per_block == "auto":  # sized here, to count blocks before dask does
         per_block = max(1, dask.utils.parse_bytes(dask.config.get("array.chunk-size")) // max(1, 2 * k))
     if isinstance(per_block, (int, np.integer)) and per_block != -1:
-        per_block = _row_count(per_block)
+        # More rows per block than there are make one block, and dask takes no counts past 2^63.
+        per_block = min(_row_count(per_block), max(rows, 1))
         _check_blocks(rows, per_block)
     normal = da.core.normalize_chunks((per_block, last), shape=(rows, k), dtype=UINT16)
     if normal[1] != (k,):
@@ -200,10 +212,29 @@ def comb(n: ArrayLike | Any, k: ArrayLike | Any, *, workers: int | None = 1) -> 
     >>> cd.comb(da.arange(6, chunks=4), 2).compute()
     array([ 0,  0,  1,  3,  6, 10], dtype=uint64)
     """
-    n_array, k_array = da.asarray(n), da.asarray(k)
+    n_array, k_array = _as_dask(n, "n"), _as_dask(k, "k")
     probe = _comb(np.zeros(0, n_array.dtype), np.zeros(0, k_array.dtype), workers=workers)
+    try:
+        np.broadcast_shapes(n_array.shape, k_array.shape)
+    except ValueError:  # the blocks alone would not see it, and some would combine
+        raise ValueError(
+            f"n and k cannot be broadcast together: shapes {n_array.shape} and {k_array.shape}"
+        ) from None
+    # Blocks must meet block for block: chunks are unified along the axes the
+    # arrays share, and the result's are those of whichever is not 1 long there.
     ndim = max(n_array.ndim, k_array.ndim)
-    return _map_blocks(_comb_block, n_array, k_array, workers, dtype=probe.dtype, meta=_meta(probe.dtype, ndim))
+    axes = tuple(range(ndim))
+    _, (n_array, k_array) = da.core.unify_chunks(
+        n_array, axes[ndim - n_array.ndim:], k_array, axes[ndim - k_array.ndim:]
+    )
+    chunks = tuple(
+        next((a.chunks[axis - ndim + a.ndim] for a in (n_array, k_array)
+              if axis >= ndim - a.ndim and a.shape[axis - ndim + a.ndim] != 1), (1,))
+        for axis in axes
+    )
+    return _map_blocks(
+        _comb_block, n_array, k_array, workers, chunks=chunks, dtype=probe.dtype, meta=_meta(probe.dtype, ndim)
+    )
 
 
 def _rank_block(
@@ -250,7 +281,7 @@ def rank(
     >>> cd.rank(cd.combinations(5, 3, chunks=4), 5).compute()
     array([0, 1, 2, 3, 4, 5, 6, 7, 8, 9])
     """
-    array = da.asarray(combs)
+    array = _as_dask(combs, "combs")
     if array.ndim == 0:
         raise ValueError("combs must have at least one axis, the last holding each combination")
     probe = _rank(np.zeros((0, array.shape[-1]), array.dtype), n, order=order, assume_sorted=assume_sorted, workers=workers)
@@ -305,8 +336,9 @@ def unrank(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", worker
     array([[1, 2, 3],
            [0, 1, 4]], dtype=uint16)
     """
-    array = da.asarray(ranks)
+    array = _as_dask(ranks, "ranks")
     _unrank(np.zeros(0, array.dtype), n, k, order=order, workers=workers)
+    k = _core.count(k, "k")  # checked: as an int, for the chunks
     return _map_blocks(
         _unrank_block, array, n, k, order, workers,
         new_axis=array.ndim, chunks=array.chunks + ((k,),), dtype=UINT16, meta=_meta(UINT16, array.ndim + 1),
@@ -321,7 +353,7 @@ def _faces_block(
 
 
 def _neighbours(ranks: ArrayLike | Any, n: int, k: int, order: str, workers: int | None, up: bool) -> Array:
-    array = da.asarray(ranks)
+    array = _as_dask(ranks, "ranks")
     probe = (_cofaces if up else _faces)(np.zeros(0, array.dtype), n, k, order=order, workers=workers)
     width = probe.shape[-1]
     return _map_blocks(
@@ -711,9 +743,14 @@ def sample(
     ((3, 1), (35,))
     """
     n, k, size, replace, total = _core.sample_arguments(n, k, size, replace)
-    per_block = _row_count(chunks)
+    per_block = min(_row_count(chunks), max(size, 1))  # as for combinations
     _check_blocks(size, per_block)
-    seed = _seed(rng)
+    if total is None and not replace and size:
+        raise ValueError(
+            f"C({n}, {k}) is 2^64 or more: without repeats the sample is drawn by rank, which must fit 64 "
+            "bits; use replace=True, or combinatorial.sample in memory"
+        )
+    seed = _seed(rng)  # once every argument is checked, so that a failed call leaves a Generator as it was
     meta = _meta(UINT16, 2)
     if size == 0:
         empty: Array = da.zeros((0, k), dtype=UINT16, chunks=(1, -1))
@@ -721,11 +758,7 @@ def sample(
     if replace:
         row_chunks = da.core.normalize_chunks((per_block, -1), shape=(size, k))
         return _map_blocks(_sample_repeats_block, n, k, seed, chunks=row_chunks, dtype=UINT16, meta=meta)
-    if total is None:
-        raise ValueError(
-            f"C({n}, {k}) is 2^64 or more: without repeats the sample is drawn by rank, which must fit 64 "
-            "bits; use replace=True, or combinatorial.sample in memory"
-        )
+    assert total is not None
     blocks = -(-size // per_block)
     bounds = [_bound(total, size, per_block, b) for b in range(blocks + 1)]
     counts = _stratum_counts(_generator(seed, 0), bounds, size)

@@ -319,8 +319,9 @@ inline nb::object not_implemented() { return nb::none(); }
 // receives the converted array and the contiguous objects. TypeError for an
 // element that is not an integer.
 inline ArrayView object_view(PyArrayObject* array, const char* name, nb::object keep[2]) {
+  // A copy of the pointers, C-ordered: NumPy integers in it become Python ints.
   keep[1] = nb::steal(PyArray_FromAny(reinterpret_cast<PyObject*>(array), nullptr, 0, 0,
-                                      NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED, nullptr));
+                                      NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_ENSURECOPY, nullptr));
   if (!keep[1].is_valid()) throw nb::python_error();
   auto* objects = reinterpret_cast<PyArrayObject*>(keep[1].ptr());
   keep[0] = nb::steal(PyArray_SimpleNew(PyArray_NDIM(objects), PyArray_DIMS(objects), NPY_UINT64));
@@ -330,9 +331,16 @@ inline ArrayView object_view(PyArrayObject* array, const char* name, nb::object 
   const auto size = static_cast<std::size_t>(PyArray_SIZE(objects));
   for (std::size_t i = 0; i < size; ++i) {
     PyObject* item = items[i];
-    if (item == nullptr || is_bool(item) || !PyLong_Check(item)) {
+    if (item == nullptr || is_bool(item) || !PyIndex_Check(item)) {
       type_error(std::string(name) + " must hold integers, not " +
                  (item == nullptr ? "None" : python_type_name(item)));
+    }
+    if (!PyLong_Check(item)) {  // a NumPy integer: its value as a Python int, for the messages too
+      PyObject* number = PyNumber_Index(item);
+      if (number == nullptr) throw nb::python_error();
+      items[i] = number;  // the copy owns it now
+      Py_DECREF(item);
+      item = number;
     }
     int overflow = 0;
     const long long small = PyLong_AsLongLongAndOverflow(item, &overflow);

@@ -317,3 +317,18 @@ def test_inputs_of_every_layout_read_as_their_copies():
 def test_messages_name_the_value_passed_however_large(call, named):
     with pytest.raises(ValueError, match=named):
         call()
+
+
+@pytest.mark.parametrize("call, named, index", [
+    (lambda: c.unrank([3, 2**64 + 5], 5, 2), "rank 18446744073709551621 at index 1 is not", (1,)),
+    (lambda: c.unrank([[1], [-2**100]], 5, 2), f"rank {-2**100} at index (1, 0) is negative", (1, 0)),
+    (lambda: c.unrank([0, 2**63, -1], 10, 2), "rank 9223372036854775808 at index 1", (1,)),  # int64 would hold 2^63 - 1
+    (lambda: c.faces(2**70, 5, 2), f"rank {2**70} at index () is not", ()),
+    (lambda: c.cofaces([[0], [2**64]], 5, 2), f"rank {2**64} at index (1, 0)", (1, 0)),
+    (lambda: c.rank([[0, 1], [2**64, -3]], 5), f"[{2**64}, -3], has vertex {2**64}, which is not below", (1,)),
+    (lambda: c.rank([[0, 1], [4, -2**80]], 5), f"[4, {-2**80}], has vertex {-2**80}, which is negative", (1,)),
+])
+def test_values_beyond_64_bits_are_named_as_passed(call, named, index):
+    with pytest.raises(ValueError) as error:
+        call()
+    assert named in str(error.value) and error.value.index == index

@@ -17,6 +17,7 @@ if os.environ.get("COMBINATORIAL_SANITIZED"):
     pytest.skip("no LocalCluster in the sanitized run", allow_module_level=True)
 
 da = pytest.importorskip("dask.array")
+dask = pytest.importorskip("dask")
 distributed = pytest.importorskip("distributed")
 try:
     import combinatorial as c
@@ -232,3 +233,53 @@ def test_unknown_chunks_name_the_index_in_the_block():
     unknown = ranks[ranks >= 0]  # NaN chunk sizes
     with pytest.raises(ValueError, match=r"rank 99 at index 0 is not below"):
         cd.unrank(unknown, 5, 2).compute(scheduler="synchronous")
+
+
+@pytest.mark.parametrize("n_chunks, k_chunks", [(1, (2, 3)), ((2, 1), (3, 2)), (-1, 1)])
+def test_comb_meets_blocks_of_any_chunking(n_chunks, k_chunks):
+    n = np.arange(30, 33).reshape(3, 1) if n_chunks == (2, 1) else np.arange(30, 33)
+    k = np.arange(6).reshape(2, 3) if k_chunks != (3, 2) else np.arange(6).reshape(3, 2)
+    lazy = cd.comb(da.from_array(n, chunks=n_chunks), da.from_array(k, chunks=k_chunks))
+    with dask.config.set(scheduler="synchronous"):
+        got = lazy.compute()
+    assert lazy.shape == got.shape and got.tolist() == c.comb(n, k).tolist()
+
+
+@pytest.mark.parametrize("n, k", [(da.arange(4, chunks=2), np.ones((5, 2), int)),
+                                  (da.arange(10, chunks=2), da.arange(3, chunks=1))])
+def test_comb_refuses_shapes_that_do_not_broadcast(n, k):
+    with pytest.raises(ValueError, match=r"cannot be broadcast together: shapes \((4|10),\)"):
+        cd.comb(n, k)
+
+
+def test_array_likes_read_as_in_memory():
+    with dask.config.set(scheduler="synchronous"):
+        # Python ints beyond 64 bits, which dask cannot chunk by size, and lists NumPy makes floats of.
+        assert cd.comb([2**70, 5], 2**70).compute().tolist() == [1, 0]
+        assert cd.unrank([2**63, 0], 67, 33).compute().shape == (2, 33)
+        assert cd.cofaces(([], []), 10, 3).compute().shape == (2, 0, 7)
+        assert cd.rank(np.zeros((1, 0, 1, 2, 34), int), 40).compute().shape == (1, 0, 1, 2)  # dask's sizing fails
+        with pytest.raises(ValueError, match=f"rank {2**66} at index 3 "):
+            cd.unrank(da.from_array(np.array([0, 1, 2, 2**66], object), chunks=2), 5, 2).compute()
+
+
+class Index:
+    def __index__(self):
+        return 2
+
+
+def test_checked_counts_of_any_integer_type_size_the_chunks():
+    with dask.config.set(scheduler="synchronous"):
+        assert cd.unrank(da.arange(4, chunks=2), 5, Index()).compute().tolist() == [[0, 1], [0, 2], [0, 3], [0, 4]]
+        # More rows per block than 2^63, which dask cannot take, are one block.
+        assert cd.combinations(4, 2, chunks=2**100).chunks == ((6,), (2,))
+        assert cd.sample(4, 3, 3, rng=1, replace=True, chunks=2**70).chunks == ((3,), (3,))
+        assert (cd.sample(9, 3, 5, rng=4, chunks=2**70).compute() == cd.sample(9, 3, 5, rng=4, chunks=5).compute()).all()
+
+
+def test_a_failed_sample_leaves_the_generator_as_it_was():
+    rng = np.random.default_rng(1)
+    state = rng.bit_generator.state
+    with pytest.raises(ValueError, match="2\\^64 or more"):
+        cd.sample(4093, 8, 2, rng=rng)
+    assert rng.bit_generator.state == state
