@@ -13,13 +13,6 @@ from typing import Any
 import numpy as np
 from numpy.typing import NDArray
 
-INT64 = np.dtype(np.int64)
-UINT64 = np.dtype(np.uint64)
-
-INT64_MIN = -(2**63)
-INT64_MAX = 2**63 - 1
-UINT64_MAX = 2**64 - 1
-
 
 def is_integer_scalar(value: object) -> bool:
     """Whether ``value`` is one integer (a Python int or a NumPy integer), not a bool."""
@@ -29,9 +22,10 @@ def is_integer_scalar(value: object) -> bool:
 def integer_array(value: object, name: str) -> NDArray[Any]:
     """``value`` as an ndarray of integers in native byte order, without copying an ndarray that is one.
 
-    Integers that fit no 64-bit dtype give an object array of Python ints.
-    Bools, floats, strings and other objects are refused with TypeError,
-    even where NumPy would cast them.
+    Integers that fit no 64-bit dtype give an object array, which ``_core``
+    reads element by element (anything with ``__index__``; bools and other
+    objects refused there). Arrays of bools, floats, strings and other dtypes
+    are refused with TypeError, even where NumPy would cast them.
     """
     array = value if type(value) is np.ndarray else np.asarray(value)
     kind = array.dtype.kind
@@ -43,29 +37,11 @@ def integer_array(value: object, name: str) -> NDArray[Any]:
         array = np.asarray(value, dtype=object)
         kind = "O"
     if kind == "O":
-        return _object_integers(array, name)
+        return array
     if kind == "b":
         raise TypeError(f"{name} must hold integers, not bools")
     what = "strings" if kind in "US" else array.dtype.name
     raise TypeError(f"{name} must hold integers, not {what}")
-
-
-def _object_integers(array: NDArray[Any], name: str) -> NDArray[Any]:
-    """An object array of integers as int64 or uint64 where they fit, else as Python ints."""
-    values = []
-    for item in array.flat:
-        if isinstance(item, (bool, np.bool_)) or not isinstance(item, (int, np.integer)):
-            raise TypeError(f"{name} must hold integers, not {type(item).__name__}")
-        values.append(int(item))  # NumPy integers become Python ints, which _core reads
-    low = min(values, default=0)
-    high = max(values, default=0)
-    if low >= INT64_MIN and high <= INT64_MAX:
-        return np.array(values, dtype=INT64).reshape(array.shape)
-    if low >= 0 and high <= UINT64_MAX:
-        return np.array(values, dtype=UINT64).reshape(array.shape)
-    result = np.empty(array.shape, dtype=object)
-    result.flat[:] = values
-    return result
 
 
 def fixed_width(value: object, name: str) -> NDArray[Any]:

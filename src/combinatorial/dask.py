@@ -38,7 +38,6 @@ except ModuleNotFoundError as error:  # only a missing dask, not a broken one
     ) from error
 
 from . import _core
-from ._binomial import _operand
 from ._binomial import comb as _comb
 from ._convert import fixed_width, integer_array, seed_sequence
 from ._enumeration import combinations as _combinations
@@ -104,6 +103,7 @@ def _as_dask(value: Any, name: str) -> Array:
     chunk if it holds Python ints beyond 64 bits, whose size dask cannot estimate, or nothing,
     which dask's sizing divides by."""
     if isinstance(value, Array):
+        integer_array(np.empty(0, value.dtype), name)  # its dtype refused on the client, before its shape
         return value
     array = integer_array(value, name)
     wrapped: Array = da.from_array(array, chunks=-1 if array.dtype.kind == "O" or array.size == 0 else "auto")
@@ -179,7 +179,8 @@ def _meta(dtype: np.dtype[Any], ndim: int) -> NDArray[Any]:
 def _comb_block(n: NDArray[Any], k: NDArray[Any], workers: int | None, block_info: BlockInfo | None = None) -> NDArray[np.uint64]:
     # Negative values are named in their own array, overflows in the broadcast one.
     origins = (_starts(block_info, None), _starts(block_info, 0), _starts(block_info, 1))
-    return np.asarray(_core.comb(_operand(n, "n"), _operand(k, "k"), workers, origins))
+    # A 0-d block may come as a NumPy scalar: as an array it gets an array back, not a Python int.
+    return _computed(_core.comb(integer_array(n, "n"), integer_array(k, "k"), workers, origins))
 
 
 def comb(n: ArrayLike | Any, k: ArrayLike | Any, *, workers: int | None = 1) -> Array:

@@ -144,17 +144,23 @@ inline nb::object comb_of_objects(nb::handle n_arg, nb::handle k_arg, const Orig
     shapes[i].assign(PyArray_DIMS(array), PyArray_DIMS(array) + PyArray_NDIM(array));
   }
   const Shape shape = broadcast_shape(shapes[0], shapes[1]);
-  std::vector<Integer> values[2];
+  // Every element's type is checked before any value, as for the other functions' object arrays.
+  nb::object items[2];
   for (int i = 0; i < 2; ++i) {
     nb::object flat = nb::steal(PyArray_Ravel(reinterpret_cast<PyArrayObject*>(operands[i].ptr()), NPY_CORDER));
     if (!flat.is_valid()) throw nb::python_error();
-    nb::object items = nb::steal(PyArray_ToList(reinterpret_cast<PyArrayObject*>(flat.ptr())));
-    if (!items.is_valid()) throw nb::python_error();
-    std::size_t at = 0;
-    for (nb::handle item : nb::borrow<nb::list>(items)) {
+    items[i] = nb::steal(PyArray_ToList(reinterpret_cast<PyArrayObject*>(flat.ptr())));
+    if (!items[i].is_valid()) throw nb::python_error();
+    for (nb::handle item : nb::borrow<nb::list>(items[i])) {
       if (is_bool(item) || !PyIndex_Check(item.ptr())) {
         type_error(std::string(names[i]) + " must hold integers, not " + python_type_name(item));
       }
+    }
+  }
+  std::vector<Integer> values[2];
+  for (int i = 0; i < 2; ++i) {
+    std::size_t at = 0;
+    for (nb::handle item : nb::borrow<nb::list>(items[i])) {
       nb::object number = nb::steal(PyNumber_Index(item.ptr()));
       if (!number.is_valid()) throw nb::python_error();
       const int negative = PyObject_RichCompareBool(number.ptr(), nb::int_(0).ptr(), Py_LT);

@@ -37,6 +37,9 @@ inline SampleArguments parse_sample(nb::handle n_arg, nb::handle k_arg, nb::hand
     throw std::invalid_argument("a sample of " + size.text() + " distinct combinations is more than the C(" +
                                 to_string(n) + ", " + to_string(k) + ") = " + to_string(count) + " there are");
   }
+  if (size.beyond_64_bits || size.value > static_cast<std::uint64_t>(NPY_MAX_INTP)) {
+    throw std::invalid_argument("size = " + size.text() + " is more rows than an array can have (2^63 - 1)");
+  }
   return {n, k, size, replace, countable, count};
 }
 
@@ -46,7 +49,7 @@ inline SampleArguments parse_sample(nb::handle n_arg, nb::handle k_arg, nb::hand
 // directly keep hashes and flags per row and redraw in rounds of rows.
 inline std::uint64_t sample_bytes(const Integer& size, std::uint64_t k, bool replace, bool countable,
                                   std::uint64_t count) {
-  if (size.beyond_64_bits) return ~std::uint64_t{0};
+  if (k == 0) return 0;  // rows of nothing: no bytes, no ranks drawn
   const unsigned __int128 rows = size.value;
   unsigned __int128 bytes = rows * k * sizeof(Vertex);
   if (countable) {

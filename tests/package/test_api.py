@@ -332,3 +332,22 @@ def test_values_beyond_64_bits_are_named_as_passed(call, named, index):
     with pytest.raises(ValueError) as error:
         call()
     assert named in str(error.value) and error.value.index == index
+
+
+class Index:
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+def test_object_arrays_take_what_has_index_and_check_types_before_values():
+    objects = np.array([5, Index(6), np.int64(7)], object)
+    assert c.comb(objects, np.array([2], ">i4")).tolist() == [10, 15, 21]  # the converted path, too
+    assert (c.unrank(np.array([Index(3)], object), 10, 5) == c.unrank([3], 10, 5)).all()
+    assert c.faces(Index(2), 5, 2).shape == (2,)
+    for call in (lambda: c.comb(np.array([53, -1, True], object), 28),
+                 lambda: c.unrank(np.array([-1, 2.5], object), 10, 2)):
+        with pytest.raises(TypeError, match="must hold integers"):
+            call()

@@ -126,6 +126,12 @@ def test_chunks_and_dtypes_of_every_result():
     assert (cd.cofaces(big, 67, 33).compute() == c.cofaces(big.compute(), 67, 33)).all()
 
 
+def test_comb_of_zero_d_blocks_is_an_array():
+    n, k = (da.from_array(np.array(v, t), chunks=()) for v, t in ((56, np.uint32), (25, np.int16)))
+    result = cd.comb(n, k).compute(scheduler="synchronous")
+    assert result.dtype == np.uint64 and result.shape == () and int(result) == math.comb(56, 25)
+
+
 @pytest.mark.parametrize("call, error, message", [
     (lambda: cd.combinations(10, 3, chunks=(5, 2)), ValueError, "last axis"),
     (lambda: cd.combinations(10, 3, chunks=0), ValueError, "at least 1"),
@@ -142,6 +148,8 @@ def test_chunks_and_dtypes_of_every_result():
     (lambda: cd.sample(3, 5, 1, replace=True), ValueError, "larger"),
     (lambda: cd.sample(10, 3, 5, rng=1.5), TypeError, "rng"),
     (lambda: cd.sample(10, 3, 5, rng=True), TypeError, "bool"),
+    (lambda: cd.sample(3, 0, 2**64, replace=True, chunks=2**70), ValueError, "size = 18446744073709551616 is more"),
+    (lambda: cd.rank(da.zeros((), dtype=[("a", "<u2")]), 5), TypeError, "combs"),  # its dtype before its shape
 ])
 def test_refusals_on_the_client(call, error, message):
     with pytest.raises(error, match=message):

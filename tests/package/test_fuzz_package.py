@@ -236,9 +236,10 @@ class Arg:
     """An array argument, with how the package must see it: kind "ints" (its values, in C order,
     as exact Python ints), "refused" (TypeError) or "unknown"."""
 
-    def __init__(self, obj, kind, values=None, shape=None, keep=()):
+    def __init__(self, obj, kind, values=None, shape=None, keep=(), mixed=False):
         self.obj, self.kind, self.values, self.shape = obj, kind, values, shape
         self.keep = list(keep)  # buffers it views, which must not change
+        self.mixed = mixed  # integers but one: in blocks, another element's ValueError may come first
 
 
 def refused_array(g, values, dt):
@@ -342,8 +343,12 @@ def make_array(g, values, shape, tmp, lists=True, p_other=0.1):
         arr[:] = [np.int64(v) if chance(g, 0.2) and -TWO_63 <= v < TWO_63 else v for v in values]
         arr = arr.reshape(shape)
         if chance(g, 0.1) and arr.size:
-            arr.ravel()[int(g.integers(arr.size))] = pick(g, [2.5, None, "3", True, np.float64(1), Index(3)])
-            return Arg(arr, "refused", shape=shape, keep=[arr])
+            at, junk = int(g.integers(arr.size)), pick(g, [2.5, None, "3", True, np.float64(1), Index(3)])
+            arr.ravel()[at] = junk
+            if isinstance(junk, Index):  # an integer by __index__, as a scalar argument is
+                values[at] = junk.value
+                return Arg(arr, "ints", values, shape, [arr])
+            return Arg(arr, "refused", shape=shape, keep=[arr], mixed=True)
         return Arg(arr, "ints", values, shape, [arr])
     if roll < 0.8 + (0.2 - p_other) and lists and shape and 0 not in shape[:-1]:  # [[], []] keeps its shape, [] does not
         obj = nest(values, shape)
@@ -359,7 +364,7 @@ def make_array(g, values, shape, tmp, lists=True, p_other=0.1):
     if not junk:
         return Arg(hostile(g), "unknown")
     junk[int(g.integers(len(junk)))] = pick(g, [2.5, None, "3", math.nan, 1j, Fraction(1, 2)])
-    return Arg(junk, "refused")
+    return Arg(junk, "refused", shape=(len(junk),), mixed=True)
 
 
 def random_shape(g, size_cap=20):
@@ -565,9 +570,10 @@ class Expect:
                   or isinstance(x, np.ndarray) and x.dtype.kind == "u"):
             self.unknown = True
 
-    def array(self, arg, name):
+    def array(self, arg, name, dask=False):
         if arg.kind == "refused":
             self.add(TypeError, name)
+            self.unknown |= dask and arg.mixed
         elif arg.kind != "ints":  # such as a hostile array drawn for a scalar
             self.unknown = True
         return arg.kind == "ints"
@@ -664,18 +670,18 @@ def dask_array(g, arg):
     import dask.array as da
     if not isinstance(arg.obj, np.ndarray) or chance(g, 0.15):
         return arg.obj
-    chunks = pick(g, ["auto", 1, 2, 3, -1]) if arg.obj.ndim else ()
+    chunks = pick(g, ["auto", 1 if arg.obj.size <= 4096 else 64, 2, 3, -1]) if arg.obj.ndim else ()
     if chunks == "auto" and (arg.obj.dtype.kind == "O" or arg.obj.size == 0):
         chunks = -1  # dask cannot size objects, and divides by zero for some empty shapes
     return da.from_array(arg.obj, chunks=chunks)
 
 
-def dask_result(result, small=100000):
+def dask_result(result, limit=1 << 26):
     """A computed Dask array, or the lazy one when it is too large to compute."""
     import dask.array as da
     if not isinstance(result, da.Array):
         raise AssertionError(f"returned {type(result).__name__}, not a dask array")
-    if math.prod(result.shape) * result.dtype.itemsize > small * 8:
+    if math.isnan(math.prod(result.shape)) or math.prod(result.shape) * result.dtype.itemsize > limit:
         return result
     return np.asarray(result.compute())  # a 0-d array computes to a NumPy scalar
 
@@ -726,7 +732,7 @@ def gen_comb(g, tmp, limited, dask=False):
     known, shapes, values = True, [], []
     for a, label in zip(args, "nk"):
         if isinstance(a, Arg):
-            if not e.array(a, label) or a.values is None:
+            if not e.array(a, label, dask) or a.values is None:
                 known = False
                 continue
             shapes.append(a.shape)
@@ -742,6 +748,12 @@ def gen_comb(g, tmp, limited, dask=False):
             else:
                 shapes.append(())
                 values.append([v])
+    seen = [a.shape if isinstance(a, Arg) else () for a in args]
+    if all(shape is not None for shape in seen):
+        try:
+            np.broadcast_shapes(*seen)
+        except ValueError:  # refused for its shapes before its elements are read
+            e.add(ValueError, "broadcast")
     negative = False
     if known:
         for label, vals, shape in zip("nk", values, shapes):
@@ -749,10 +761,10 @@ def gen_comb(g, tmp, limited, dask=False):
             for i in bad[:1] if not dask else bad[:64]:
                 e.add(ValueError, f"{label} has {vals[i]}", unravel(i, shape))
             negative |= bool(bad)
+        e.unknown |= negative and dask  # another block's overflow may be found first
         try:
             shape = np.broadcast_shapes(*shapes)
         except ValueError:
-            e.add(ValueError, "broadcast")
             known = False
     if known and not negative:
         nb = np.broadcast_to(np.array(values[0], object).reshape(shapes[0]), shape).ravel().tolist()
@@ -841,10 +853,10 @@ def gen_rank(g, tmp, limited, dask=False):
         A = make_array(g, [pick(g, [0, 3])], (), tmp)  # 0-d: no axis for the vertices
         if A.kind == "ints":
             e.add(ValueError, "axis")
-        e.array(A, "combs")
+        e.array(A, "combs", dask)
     else:
         A = make_array(g, [v for row in rows for v in row], tuple(lead) + (k,), tmp, lists=not dask or chance(g, .3))
-        e.array(A, "combs")
+        e.array(A, "combs", dask)
     check = None
     if nv is not None and A.shape != () and C(nv, k) >= TWO_64:
         e.add(OverflowError, f"C({nv}, {k})")
@@ -890,7 +902,7 @@ def ranks_arg(g, e, count, tmp, dask, limited, width):
 
 def scalar_kind(e, R):
     """A scalar ranks argument: an integer is a 0-d array of it, anything else is refused."""
-    v = REFUSED if isinstance(R.obj, Index) else as_int(R.obj)  # an __index__ object is no array of ints
+    v = as_int(R.obj)  # an __index__ object is an integer, as in an object array
     if v is UNKNOWN or isinstance(R.obj, (list, tuple)):
         e.unknown = True
         return False
@@ -917,7 +929,7 @@ def gen_unrank(g, tmp, limited, dask=False):
     n, k, nv, kv, count = n_k(g, e)
     width = kv if kv is not None else 0
     R = ranks_arg(g, e, count, tmp, dask, limited, width)
-    known = scalar_kind(e, R) if R.shape == () and not isinstance(R.obj, np.ndarray) else e.array(R, "ranks")
+    known = scalar_kind(e, R) if R.shape == () and not isinstance(R.obj, np.ndarray) else e.array(R, "ranks", dask)
     out, alias = None, False
     if not dask and R.values is not None and kv is not None and chance(g, 0.5):
         needed = tuple(np.shape(R.obj)) + (kv,) if known else (len(R.values), kv)
@@ -973,7 +985,7 @@ def gen_neighbours(g, tmp, limited, up, dask=False):
     n, k, nv, kv, count = n_k(g, e)
     width = (nv - kv if up else kv) if nv is not None and kv is not None and kv <= nv else 0
     R = ranks_arg(g, e, count, tmp, dask, limited, width)
-    known = scalar_kind(e, R) if R.shape == () and not isinstance(R.obj, np.ndarray) else e.array(R, "ranks")
+    known = scalar_kind(e, R) if R.shape == () and not isinstance(R.obj, np.ndarray) else e.array(R, "ranks", dask)
     check = None
     if known and count is not None and kv <= nv:
         other = C(nv, kv + 1) if up else (C(nv, kv - 1) if kv else 0)
@@ -1039,6 +1051,8 @@ def enumeration_args(g, e, limited):
     if limited:
         cap = LIMITED // max(kv or 1, 1)
     start, stop, sv, tv = slice_args(g, e, count, cap)
+    if e.unknown and count is not None and count < TWO_64 and 2 * count * max(kv, 1) > SMALL:
+        raise Resize  # a start or stop read as an array: the rows could be all of them
     return n, k, nv, kv, start, stop, sv, tv
 
 
@@ -1123,8 +1137,11 @@ def dask_chunks(e, chunks, rows, k, whole=True):
     elif chunks == ((3, 3, 2),):
         if rows != 8:
             e.add(ValueError)
+    elif chunks == (4, 1) and k >= TWO_63:
+        e.unknown = True  # no rows, and a width no array can have
     elif chunks == (4, 1) and k > 1:
         e.add(ValueError, "last axis")
+        e.add(ValueError, "blocks")  # too many blocks of 4 is found first
     elif chunks == (4, 1) and k == 1:
         per = 4
     else:
@@ -1196,10 +1213,8 @@ def gen_sample(g, tmp, limited, dask=False):
     if zv is not None and count is not None and kv is not None and rv is not None and kv <= nv:
         if not rv and count < TWO_64 and zv > count:
             e.add(ValueError, str(zv))
-        elif not dask and kv == 0 and zv >= TWO_63:  # no array has that many rows, even of no vertices
-            e.add(ValueError, str(zv))
-            e.add(OverflowError, str(zv))
-            e.add(MemoryError)
+        elif zv >= TWO_63:  # no array has that many rows, even of no vertices
+            e.add(ValueError, f"size = {zv} is more rows than an array can have")
         elif dask and not rv and count >= TWO_64 and zv:
             e.add(ValueError, "2^64")
         if dask:

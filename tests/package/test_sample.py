@@ -45,6 +45,10 @@ def test_refusals():
         with pytest.raises(error):
             c.sample(*args)
     assert math.comb(100, 20) > 2**64 and c.sample(100, 20, 0).shape == (0, 20)
+    for size in (2**63, 2**64, 2**70):  # more rows than any array has, named as passed, in both layers
+        with pytest.raises(ValueError, match=f"size = {size} is more rows"):
+            c.sample(7, 2, size, replace=True)
+    assert c.sample(7, 0, 2**40, replace=True).shape == (2**40, 0)  # rows of nothing cost nothing
 
 
 def test_rng_and_replace_are_read_alike_by_both_layers():
