@@ -77,11 +77,12 @@ install: build
 	flock build/.lock $(PY) $(PIP_INSTALL)
 
 # The low-level module from the build tree; the package as installed, with
-# its doctests and the type check of the package and of a typed example.
+# a minute of its fuzz campaign (fixed seed), its doctests and the type check
+# of the package and of a typed example.
 test-release: build install
 	ctest --test-dir build/release --output-on-failure --timeout 600
 	PYTHONPATH=build/release $(PY) -m pytest -q --ignore=tests/package
-	$(PY) -m pytest -q tests/package
+	COMBINATORIAL_PACKAGE_FUZZ_SECONDS=60 $(PY) -m pytest -q tests/package
 	$(PY) -m pytest -q --doctest-modules --pyargs combinatorial
 	$(PY) -m mypy src/combinatorial examples/typed_usage.py
 	PYTHONPATH=build/release $(PY) benchmarks/compare.py --quick
@@ -90,7 +91,7 @@ test-release: build install
 # Both modules from the sanitized build tree.
 test-asan: build-asan
 	ctest --test-dir build/asan --output-on-failure --timeout 900
-	$(ASAN_ENV) COMBINATORIAL_SANITIZED=1 PYTHONPATH=build/asan $(PY) -m pytest -q
+	$(ASAN_ENV) COMBINATORIAL_SANITIZED=1 COMBINATORIAL_PACKAGE_FUZZ_SECONDS=60 PYTHONPATH=build/asan $(PY) -m pytest -q
 
 test-tsan: build-tsan
 	build/tsan/tests/cpp/thread_tests

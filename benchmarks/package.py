@@ -11,17 +11,22 @@ Sections:
 - faces and cofaces against the route through the package itself: unrank,
   then rank each face (np.delete) or coface (np.concatenate and np.sort);
 - combinations against np.fromiter over itertools.combinations and against
-  unrank(np.arange(rows)); iter_combinations over all C(52, 7) rows, its
-  peak memory measured in a fresh process;
-- sample against the argsort route and rng.choice followed by unrank;
+  unrank(np.arange(rows)), on one core, into a fresh result and into a
+  reused out, with NumPy's first touch of fresh pages shown apart;
+  iter_combinations over all C(52, 7) rows, its peak memory measured in a
+  fresh process;
+- sample against the argsort route and rng.choice followed by unrank, the
+  same two ways;
 - scaling: workers=2 against workers=1 on ten million items, and the
   default against workers=1 on a thousand;
 
-Every result is checked against its reference before it is timed. Times are
-medians of back-to-back runs; where two calls are compared closely (the
-layer's price), the median ratio of pairs of runs, in thread CPU time, and
-for one-item calls the least of many timeit repeats. Exits non-zero only
-when results differ.
+Every result is checked against its reference before it is timed. Calls
+against a route run on one core (workers=1) and count the least thread CPU
+time of several runs, which holds still while other processes load the
+machine; where two calls are compared closely (the layer's price), the
+median ratio of pairs of runs, also in thread CPU time; for one-item calls
+the least of many timeit repeats; scaling over threads in wall-clock
+medians, which need the cores free. Exits non-zero only when results differ.
 
     python benchmarks/package.py [--quick] [--baseline COMMIT] [--only SECTION]
 """
@@ -227,24 +232,24 @@ def comb_memory(sides):
 
 
 def faces_route(ranks, n, k, order):
-    rows = cb.unrank(ranks, n, k, order=order)
-    return np.stack([cb.rank(np.delete(rows, j, axis=-1), n, order=order, assume_sorted=True)
+    rows = cb.unrank(ranks, n, k, order=order, workers=1)
+    return np.stack([cb.rank(np.delete(rows, j, axis=-1), n, order=order, assume_sorted=True, workers=1)
                      for j in range(k)], axis=-1)
 
 
 def cofaces_route(ranks, n, k, order):
-    rows = cb.unrank(ranks, n, k, order=order)
+    rows = cb.unrank(ranks, n, k, order=order, workers=1)
     mask = np.ones((len(rows), n), bool)
     np.put_along_axis(mask, rows.astype(np.intp), False, axis=1)
     missing = np.nonzero(mask)[1].reshape(len(rows), n - k).astype(np.uint16)
     return np.stack([cb.rank(np.sort(np.concatenate([rows, missing[:, j:j + 1]], axis=1), axis=1), n,
-                             order=order, assume_sorted=True)
+                             order=order, assume_sorted=True, workers=1)
                      for j in range(n - k)], axis=-1)
 
 
 def simplices(count, repeats):
     print(f"\nfaces and cofaces of {count:,} random ranks against the route through the package "
-          f"(unrank, then rank each face or coface), default workers")
+          f"(unrank, then rank each face or coface), on one core (workers=1, least thread CPU time)")
     for n, k, target, with_cofaces in ((1000, 3, 3, False), (200, 5, 5, True), (60, 12, 5, False)):
         ranks = np.random.default_rng([SEED, n, k, 1]).integers(0, math.comb(n, k), size=count, dtype=np.uint64)
         for order in ("lex", "colex"):
@@ -252,8 +257,8 @@ def simplices(count, repeats):
             for kind, fast, route in kinds:
                 expected = route(ranks, n, k, order)
                 same(fast(ranks, n, k, order=order), expected, f"{kind} ({n}, {k}) {order}")
-                ours = timed(lambda: fast(ranks, n, k, order=order), repeats)
-                theirs = timed(lambda: route(ranks, n, k, order), max(1, repeats // 3))
+                ours = least_cpu(lambda: fast(ranks, n, k, order=order, workers=1), repeats)
+                theirs = least_cpu(lambda: route(ranks, n, k, order), max(1, repeats // 3))
                 ratio = theirs / ours
                 report("simplices", f"{kind} ({n}, {k}) {order}: route / {kind}", ratio, "×",
                        f"≥{target}×", ratio >= target)
@@ -265,22 +270,53 @@ def fromiter_route(n, k, rows):
     return np.fromiter(flat, np.uint16, count=rows * k).reshape(rows, k)
 
 
+def least_cpu(call, repeats):
+    """The least thread CPU seconds of `repeats` calls: what the call costs this core, whatever
+    other processes do with the machine's cores (their cache traffic aside)."""
+    least = math.inf
+    for _ in range(repeats):
+        start = time.thread_time()
+        call()
+        least = min(least, time.thread_time() - start)
+    return least
+
+
+def fresh_and_reused(section, what, call, out, route, repeats, target):
+    """A call on one core into a fresh result and into a reused `out`, against `route` seconds:
+    both ratios judged against `target`, and the first touch of the fresh pages shown."""
+    fresh = least_cpu(lambda: call(None), repeats)
+    reused = least_cpu(lambda: call(out), repeats)
+    touch = least_cpu(lambda: np.empty(out.shape, out.dtype).fill(1), repeats) - least_cpu(lambda: out.fill(1), repeats)
+    items = out.shape[0]
+    print(f"      {what}: fresh {fresh * 1e9 / items:.2f} ns per row, into out {reused * 1e9 / items:.2f}, "
+          f"of which NumPy's first touch of {out.nbytes / 2**20:.0f} MiB of fresh pages "
+          f"{max(touch, 0) * 1e9 / items:.2f}; the route {route * 1e9 / items:.1f}")
+    for way, seconds in (("fresh", fresh), ("into out", reused)):
+        report(section, f"{what}, {way}: route / call", route / seconds, "×", f"≥{target}×", route / seconds >= target)
+    return fresh, reused
+
+
 def enumeration(count, repeats, quick):
     limit = count * 10
-    print(f"\ncombinations of min(C(n, k), {limit:,}) rows, each call allocating its result")
+    print(f"\ncombinations of min(C(n, k), {limit:,}) rows on one core (workers=1, least thread CPU time of "
+          f"{repeats}), into a fresh result and into a reused out, against np.fromiter over itertools "
+          f"(timed on fewer rows and scaled) and unrank(np.arange(rows))")
     for n, k, vs_fromiter, vs_unrank in ((40, 6, 100, 3), (100, 3, 50, 2), (30, 12, 50, 3)):
         rows = min(math.comb(n, k), limit)
-        ours = timed(lambda: cb.combinations(n, k, stop=rows), repeats)
         sample_rows = min(rows, 200_000 if not quick else 20_000)
         same(cb.combinations(n, k, stop=sample_rows), fromiter_route(n, k, sample_rows), f"combinations ({n}, {k})")
-        fromiter = timed(lambda: fromiter_route(n, k, sample_rows), 3) * rows / sample_rows
-        unranked = timed(lambda: cb.unrank(np.arange(rows, dtype=np.uint64), n, k), repeats)
-        print(f"      ({n}, {k}): {ours * 1e9 / rows:.2f} ns per row, fromiter {fromiter * 1e9 / rows:.1f} ns "
-              f"(on {sample_rows:,} rows, scaled), unrank(arange) {unranked * 1e9 / rows:.2f} ns")
-        report("enumeration", f"combinations ({n}, {k}): fromiter / combinations", fromiter / ours, "×",
-               f"≥{vs_fromiter}×", fromiter / ours >= vs_fromiter)
-        report("enumeration", f"combinations ({n}, {k}): unrank(arange) / combinations", unranked / ours, "×",
-               f"≥{vs_unrank}×", unranked / ours >= vs_unrank)
+        fromiter = least_cpu(lambda: fromiter_route(n, k, sample_rows), 3) * rows / sample_rows
+        out = np.empty((rows, k), np.uint16)
+        ranks = np.arange(rows, dtype=np.uint64)
+        call = lambda o: cb.combinations(n, k, stop=rows, out=o, workers=1)
+        fresh_and_reused("enumeration", f"combinations ({n}, {k}) against fromiter", call, out, fromiter, repeats,
+                         vs_fromiter)
+        unranked = least_cpu(lambda: cb.unrank(ranks, n, k, out=out, workers=1), repeats)
+        reused = least_cpu(lambda: call(out), repeats)
+        report("enumeration", f"combinations ({n}, {k}), into out: unrank(arange) into out / call", unranked / reused,
+               "×", f"≥{vs_unrank}×", unranked / reused >= vs_unrank)
+        wall = timed(lambda: cb.combinations(n, k, stop=rows), repeats)
+        print(f"      default workers, fresh result, wall clock: {wall * 1e9 / rows:.2f} ns per row")
     n, k = (52, 7) if not quick else (30, 7)
     child = subprocess.run([sys.executable, str(Path(__file__).resolve()), "--iter-child", str(n), str(k)],
                            capture_output=True, text=True)
@@ -324,22 +360,24 @@ def iter_child(n, k):
 
 def sampling(count, repeats, quick):
     n, k = 1000, 5
-    print(f"\nsample({n}, {k}, {count:,}), default workers, against the argsort route (timed on "
-          f"{count // 100:,} rows and scaled) and rng.choice without replacement followed by unrank")
+    print(f"\nsample({n}, {k}, {count:,}) on one core (workers=1, least thread CPU time of {repeats}), into a "
+          f"fresh result and a reused out, against the argsort route (timed on {count // 100:,} rows and "
+          f"scaled) and rng.choice without replacement followed by unrank")
     rng = np.random.default_rng(SEED)
     rows = cb.sample(n, k, count, rng=1)
-    ours = timed(lambda: cb.sample(n, k, count, rng=1), repeats)
-    small = count // 100
-    argsort = timed(lambda: np.argsort(rng.random((small, n)), axis=1)[:, :k], 3) * count / small
-    choice = timed(lambda: cb.unrank(rng.choice(math.comb(n, k), count, replace=False), n, k), max(1, repeats // 3))
     if len(np.unique(cb.rank(rows, n))) != count:
         raise AssertionError("sample gave repeated rows")
-    print(f"      sample {ours * 1e9 / count:.1f} ns per row, argsort {argsort * 1e9 / count:.0f} ns, "
-          f"choice + unrank {choice * 1e9 / count:.1f} ns")
-    report("sampling", f"sample({n}, {k}, {count:,}): argsort / sample", argsort / ours, "×", "≥1000×",
-           argsort / ours >= 1000)
-    report("sampling", f"sample({n}, {k}, {count:,}): choice + unrank / sample", choice / ours, "×", "≥1.5×",
-           choice / ours >= 1.5)
+    small = count // 100
+    argsort = least_cpu(lambda: np.argsort(rng.random((small, n)), axis=1)[:, :k], 3) * count / small
+    choice = least_cpu(lambda: cb.unrank(rng.choice(math.comb(n, k), count, replace=False), n, k, workers=1),
+                       max(1, repeats // 3))
+    out = np.empty((count, k), np.uint16)
+    call = lambda o: cb.sample(n, k, count, rng=1, out=o, workers=1)
+    fresh_and_reused("sampling", f"sample({n}, {k}, {count:,}) against argsort", call, out, argsort, repeats, 1000)
+    fresh_and_reused("sampling", f"sample({n}, {k}, {count:,}) against choice + unrank", call, out, choice, repeats,
+                     1.5)
+    wall = timed(lambda: cb.sample(n, k, count, rng=1), repeats)
+    print(f"      default workers, fresh result, wall clock: {wall * 1e9 / count:.1f} ns per row")
     wide = timed(lambda: cb.sample(100, 20, count, rng=2), 1)
     distinct = len(np.unique(cb.sample(100, 20, count, rng=2), axis=0)) == count
     print(f"      sample(100, 20, {count:,}): {wide * 1e3:.0f} ms, C(100, 20) = {math.comb(100, 20):.2e}, "

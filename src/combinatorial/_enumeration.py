@@ -160,6 +160,7 @@ def sample(
     *,
     rng: Any = None,
     replace: bool = False,
+    out: NDArray[np.uint16] | None = None,
     workers: int | None = None,
 ) -> NDArray[np.uint16]:
     """Uniformly random k-subsets of {0, ..., n - 1}.
@@ -178,7 +179,12 @@ def sample(
         A Generator, or anything ``numpy.random.default_rng`` accepts; one
         64-bit value is drawn from it. The same seed gives the same rows.
     replace : bool, optional
-        If False (the default), the rows are distinct.
+        If False (the default), the rows are distinct. Read as a truth
+        value, as ``numpy.random.Generator.choice`` reads it.
+    out : numpy.ndarray, optional
+        A writable C-contiguous uint16 array of shape (size, k) to write
+        into; it is returned. Reusing one saves the first touch of fresh
+        pages, which can cost as much as drawing the rows.
     workers : int, optional
         Threads, as in SciPy: None (the default) or -1 for every usable
         core. The rows do not depend on it.
@@ -193,7 +199,10 @@ def sample(
     ------
     ValueError
         If ``replace`` is False and `size` is more than C(n, k); for negative
-        arguments, k > n, n above 65536.
+        arguments, k > n, n above 65536, a size of 2^63 rows or more, an
+        `out` of another shape.
+    TypeError
+        For non-integer arguments, an `out` of another dtype or layout.
     MemoryError
         If the result is larger than the memory available, before anything
         is allocated.
@@ -208,5 +217,9 @@ def sample(
     True
     >>> sorted(map(tuple, sample(4, 2, 6, rng=1).tolist()))
     [(0, 1), (0, 2), (0, 3), (1, 2), (1, 3), (2, 3)]
+    >>> import numpy as np
+    >>> out = np.empty((3, 20), np.uint16)
+    >>> sample(100, 20, 3, rng=42, out=out) is out and bool((out == rows).all())
+    True
     """
-    return _core.sample(n, k, size, seed_from(rng), replace, workers)
+    return _core.sample(n, k, size, seed_from(rng), replace, out, workers)

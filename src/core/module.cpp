@@ -42,7 +42,8 @@ NB_MODULE(_core, m) {
            arg("out"), arg("workers"))
       .def("slice_arguments", &core::slice_arguments, arg("n"), arg("k"), arg("order"), arg("start"), arg("stop"),
            arg("chunk_rows"), arg("workers"))
-      .def("sample", &core::sample, arg("n"), arg("k"), arg("size"), arg("seed"), arg("replace"), arg("workers"))
+      .def("sample", &core::sample, arg("n"), arg("k"), arg("size"), arg("seed"), arg("replace"), arg("out"),
+           arg("workers"))
       .def("distinct_ranks", &core::distinct_ranks, arg("seed"), arg("population"), arg("count"))
       .def("sample_arguments", &core::sample_arguments, arg("n"), arg("k"), arg("size"), arg("replace"))
       .def("count", &core::count, arg("value"), nb::arg("name"))

@@ -43,20 +43,22 @@ inline SampleArguments parse_sample(nb::handle n_arg, nb::handle k_arg, nb::hand
   return {n, k, size, replace, countable, count};
 }
 
-// What a sample allocates at its peak: the rows, and where ranks are drawn
-// their array and the distinct sampler's (a shuffle table of all count
-// values where the sample is dense, else hash bit maps); rows drawn
-// directly keep hashes and flags per row and redraw in rounds of rows.
+// What a sample allocates at its peak besides its rows: where ranks are
+// drawn their array and the distinct sampler's (a shuffle table of all
+// count values where the sample is dense, else hash bit maps); rows drawn
+// directly keep hashes and flags per row and redraw in rounds of rows. The
+// rows themselves count unless they go into `out`.
 inline std::uint64_t sample_bytes(const Integer& size, std::uint64_t k, bool replace, bool countable,
-                                  std::uint64_t count) {
+                                  std::uint64_t count, bool rows_in_out) {
   if (k == 0) return 0;  // rows of nothing: no bytes, no ranks drawn
   const unsigned __int128 rows = size.value;
-  unsigned __int128 bytes = rows * k * sizeof(Vertex);
+  unsigned __int128 bytes = rows_in_out ? 0 : rows * k * sizeof(Vertex);
   if (countable) {
     bytes += rows * sizeof(Rank);
     if (!replace) {
       const bool dense = count / 3 <= size.value;
-      bytes += dense ? static_cast<unsigned __int128>(count) * (count <= (std::uint64_t{1} << 32) ? 4 : 8) : rows * 5;
+      bytes += dense ? static_cast<unsigned __int128>(count) * (count <= (std::uint64_t{1} << 32) ? 4 : 8)
+                     : rows * 5 + (std::uint64_t{9} << 19);  // the hash maps, doubled up to 4 MiB
     }
   } else if (!replace) {
     bytes += rows * 13 + rows * k * sizeof(Vertex) / 2;  // hashes, flags, and a later round's rows
@@ -94,16 +96,18 @@ inline nb::tuple sample_arguments(nb::handle n_arg, nb::handle k_arg, nb::handle
   return nb::make_tuple(a.n, a.k, nb::steal(PyLong_FromString(a.size.exact.c_str(), nullptr, 10)), a.replace, count);
 }
 
-// `size` uniform k-subsets of {0..n-1} as a new (size, k) uint16 array, rows
-// smallest vertex first, in random order; distinct unless `replace`.
-// `seed_arg` is called for the 64-bit seed once everything is checked.
+// `size` uniform k-subsets of {0..n-1} as (size, k) uint16 rows, into `out`
+// or a new array, rows smallest vertex first, in random order; distinct
+// unless `replace`. `seed_arg` is called for the 64-bit seed once
+// everything is checked.
 inline nb::object sample(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg, nb::handle seed_arg,
-                         nb::handle replace_arg, nb::handle workers_arg) {
+                         nb::handle replace_arg, nb::handle out_arg, nb::handle workers_arg) {
   const auto [n, k, size, replace, countable, count] = parse_sample(n_arg, k_arg, size_arg, replace_arg);
   const int workers = parse_workers(workers_arg);
-  check_memory(sample_bytes(size, k, replace, countable, count), 1, rows_text(size.value, k) + " and the working memory of their sample");
-  nb::object out = result_array<Vertex>(nb::none(), {static_cast<npy_intp>(size.value), static_cast<npy_intp>(k)},
-                                        rows_text(size.value, k));
+  const std::string rows_named = rows_text(size.value, k);
+  check_memory(sample_bytes(size, k, replace, countable, count, !out_arg.is_none()), 1,
+               rows_named + (out_arg.is_none() ? " and the working memory of their sample" : ": the working memory of their sample"));
+  nb::object out = result_array<Vertex>(out_arg, {static_cast<npy_intp>(size.value), static_cast<npy_intp>(k)}, rows_named);
   // Drawn once everything is checked: a failed call leaves the generator as it was.
   const std::uint64_t seed = nb::cast<std::uint64_t>(seed_arg());
   if (size.value == 0 || k == 0) return out;
@@ -130,21 +134,22 @@ inline nb::object sample(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg
     }
     return out;
   }
-  std::vector<Rank> ranks(rows);
+  // Every rank is written before it is read: no zeroing pass over them.
+  const auto ranks = std::make_unique_for_overwrite<Rank[]>(rows);
   if (replace) {
     by_blocks([&](std::size_t begin, std::size_t end) {
-      combinatorial::sample_ranks_with_replacement(seed, count, begin, end, ranks.data() + begin);
+      combinatorial::sample_ranks_with_replacement(seed, count, begin, end, ranks.get() + begin);
     });
   } else {
     StopPoll poll;
-    combinatorial::sample_distinct_ranks(seed, count, rows, ranks.data(), [&] { return poll(); });
+    combinatorial::sample_distinct_ranks(seed, count, rows, ranks.get(), [&] { return poll(); });
     if (poll.stopped()) throw Interrupted{};
   }
   const auto table = table_covering(nn, combinatorial::unrank_table_k(nn, kk));
   std::shared_ptr<const combinatorial::ColexBucketIndex> index;
   if (combinatorial::unrank_wants_index(nn, kk, rows)) index = index_for(table->view(), nn, kk);
   parallel_for(rows, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
-    combinatorial::unrank_batch<Order::colex, RowLayout::smallest_first>(table->view(), index.get(), ranks.data() + begin,
+    combinatorial::unrank_batch<Order::colex, RowLayout::smallest_first>(table->view(), index.get(), ranks.get() + begin,
                                                                          end - begin, nn, kk, dest + begin * k);
   });
   return out;

@@ -72,3 +72,22 @@ def test_small_calls_check_workers_and_huge_chunk_counts_print():
     assert chunks.chunk_count == math.comb(67, 33) and str(math.comb(67, 33)) in repr(chunks)
     with pytest.raises(OverflowError, match="chunk_count"):
         len(chunks)
+
+
+@pytest.mark.parametrize("n, k, size, replace", [(1000, 5, 5000, False), (100, 20, 300, False), (9, 3, 50, True)])
+def test_sample_into_out_is_the_fresh_sample(n, k, size, replace):
+    out = np.full((size, k), 7, np.uint16)
+    assert c.sample(n, k, size, rng=5, replace=replace, out=out) is out
+    assert (out == c.sample(n, k, size, rng=5, replace=replace)).all()
+
+
+def test_sample_refuses_a_bad_out_and_writes_nothing():
+    rng = np.random.default_rng(1)
+    state = rng.bit_generator.state
+    for out, error in ((np.zeros((4, 3), np.uint16), ValueError), (np.zeros((5, 3), np.int16), TypeError),
+                       (np.zeros((3, 5), np.uint16).T, TypeError), ([[0] * 3] * 5, TypeError)):
+        before = np.array(out, copy=True)
+        with pytest.raises(error, match="out"):
+            c.sample(10, 3, 5, rng=rng, out=out)
+        assert (np.asarray(out) == before).all()
+    assert rng.bit_generator.state == state
