@@ -34,6 +34,7 @@ import argparse
 import itertools
 import json
 import math
+import os
 import resource
 import subprocess
 import statistics
@@ -41,7 +42,10 @@ import sys
 import time
 from pathlib import Path
 
-import numpy as np
+# NumPy's BLAS threads, unused here, otherwise spin on the cores the calls use.
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
+
+import numpy as np  # noqa: E402
 
 import _combinatorial as low
 import combinatorial as cb
