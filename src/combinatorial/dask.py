@@ -180,7 +180,9 @@ def _comb_block(n: NDArray[Any], k: NDArray[Any], workers: int | None, block_inf
     # Negative values are named in their own array, overflows in the broadcast one.
     origins = (_starts(block_info, None), _starts(block_info, 0), _starts(block_info, 1))
     # A 0-d block may come as a NumPy scalar: as an array it gets an array back, not a Python int.
-    return _computed(_core.comb(integer_array(n, "n"), integer_array(k, "k"), workers, origins))
+    result = _core.comb(integer_array(n, "n"), integer_array(k, "k"), workers, origins)
+    assert isinstance(result, np.ndarray)
+    return result
 
 
 def comb(n: ArrayLike | Any, k: ArrayLike | Any, *, workers: int | None = 1) -> Array:
