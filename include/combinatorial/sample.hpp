@@ -397,7 +397,25 @@ void distinct_ranks_by_shuffle(std::uint64_t seed, std::uint64_t count, std::siz
   }
 }
 
+// Whether sample_distinct_ranks shuffles all count values instead of
+// drawing with repeats dropped.
+constexpr bool distinct_ranks_are_dense(std::uint64_t count, std::size_t size) noexcept { return count / 3 <= size; }
+
 }  // namespace detail
+
+// The most that sample_distinct_ranks(seed, count, size, ...) allocates
+// besides out, 2^64 - 1 where it is more: the shuffle table, or the two
+// hash bit maps and, at 3 bytes per entry, the lists of values that may
+// repeat and of later rounds. Does not allocate.
+inline std::uint64_t distinct_ranks_bytes(std::uint64_t count, std::size_t size) noexcept {
+  if (size == 0) return 0;
+  if (detail::distinct_ranks_are_dense(count, size)) {
+    return count <= (std::uint64_t{1} << 32) ? 4 * count : count > ~std::uint64_t{0} / 8 ? ~std::uint64_t{0} : 8 * count;
+  }
+  if (size > std::size_t{1} << 56) return ~std::uint64_t{0};  // no machine has it; bits stay below 64
+  const unsigned bits = detail::hash_bits_for(size);
+  return (std::uint64_t{1} << (bits - 3)) + (std::uint64_t{1} << (bits - 6)) + std::uint64_t{size} * 3;
+}
 
 // Writes `size` distinct ranks in [0, count), each uniform, in random order:
 // every prefix is a uniform sample of its size. Depends only on (seed, count,
@@ -414,7 +432,7 @@ template <typename Stop = NeverStop>
 void sample_distinct_ranks(std::uint64_t seed, std::uint64_t count, std::size_t size, Rank* out,
                            Stop should_stop = {}) {
   if (size == 0) return;
-  if (count / 3 > size) {
+  if (!detail::distinct_ranks_are_dense(count, size)) {
     detail::distinct_ranks_by_rejection(seed, count, size, out, should_stop);
   } else if (count <= (std::uint64_t{1} << 32)) {
     detail::distinct_ranks_by_shuffle<std::uint32_t>(seed, count, size, out, should_stop);

@@ -57,7 +57,8 @@ def combinations(
         If C(n, k) is 2^64 or more.
     ValueError
         For negative or non-integer arguments (TypeError for non-integers),
-        start > stop, stop > C(n, k), n above 65536, an unknown order.
+        start > stop, stop > C(n, k), n above the vertex count `n` allows, an
+        unknown order.
     MemoryError
         If the result is larger than the memory available, before anything
         is allocated.
@@ -199,8 +200,8 @@ def sample(
     ------
     ValueError
         If ``replace`` is False and `size` is more than C(n, k); for negative
-        arguments, k > n, n above 65536, a size of 2^63 rows or more, an
-        `out` of another shape.
+        arguments, k > n, n above the vertex count `n` allows, a size of 2^63
+        rows or more, an `out` of another shape.
     TypeError
         For non-integer arguments, an `out` of another dtype or layout.
     MemoryError

@@ -49,7 +49,7 @@ def rank(
     Raises
     ------
     ValueError
-        For n > 65536 and for a row with a vertex that is negative or not
+        For n above the vertex count `n` allows and for a row with a vertex that is negative or not
         below `n`, a repeated vertex, or (`assume_sorted`) out of order; the
         message names the first such row and its vertices.
     OverflowError
@@ -119,7 +119,7 @@ def unrank(
     Raises
     ------
     ValueError
-        For n > 65536, k > n, a rank outside [0, C(n, k)) (named with its
+        For n above the vertex count `n` allows, k > n, a rank outside [0, C(n, k)) (named with its
         index), or an `out` of the wrong shape or read-only.
     OverflowError
         If C(n, k) is 2^64 or more.

@@ -44,7 +44,7 @@ def faces(
     ------
     ValueError
         For a rank outside [0, C(n, k)), named with its index; k > n; n above
-        65536; an unknown order.
+        the vertex count `n` allows; an unknown order.
     OverflowError
         If C(n, k) or C(n, k - 1) is 2^64 or more.
 
@@ -99,7 +99,7 @@ def cofaces(
     ------
     ValueError
         For a rank outside [0, C(n, k)), named with its index; k > n; n above
-        65536; an unknown order.
+        the vertex count `n` allows; an unknown order.
     OverflowError
         If C(n, k) or C(n, k + 1) is 2^64 or more.
     MemoryError

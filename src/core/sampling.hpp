@@ -55,11 +55,7 @@ inline std::uint64_t sample_bytes(const Integer& size, std::uint64_t k, bool rep
   unsigned __int128 bytes = rows_in_out ? 0 : rows * k * sizeof(Vertex);
   if (countable) {
     bytes += rows * sizeof(Rank);
-    if (!replace) {
-      const bool dense = count / 3 <= size.value;
-      bytes += dense ? static_cast<unsigned __int128>(count) * (count <= (std::uint64_t{1} << 32) ? 4 : 8)
-                     : rows * 5 + (std::uint64_t{9} << 19);  // the hash maps, doubled up to 4 MiB
-    }
+    if (!replace) bytes += combinatorial::distinct_ranks_bytes(count, static_cast<std::size_t>(size.value));
   } else if (!replace) {
     bytes += rows * 13 + rows * k * sizeof(Vertex) / 2;  // hashes, flags, and a later round's rows
   }
@@ -75,9 +71,10 @@ inline nb::object distinct_ranks(nb::handle seed_arg, nb::handle population_arg,
     throw std::invalid_argument(count.text() + " distinct values are more than the " + population.text() +
                                 " below the population");
   }
-  const bool dense = population.value / 3 <= count.value;
-  check_memory(count.value, sizeof(Rank) + (dense ? 0 : 5), "a sample of " + grouped(count.value) + " ranks");
-  if (dense) check_memory(population.value, population.value <= (std::uint64_t{1} << 32) ? 4 : 8, "its shuffle table");
+  const unsigned __int128 bytes = static_cast<unsigned __int128>(count.value) * sizeof(Rank) +
+                                  combinatorial::distinct_ranks_bytes(population.value, static_cast<std::size_t>(count.value));
+  check_memory(bytes > ~std::uint64_t{0} ? ~std::uint64_t{0} : static_cast<std::uint64_t>(bytes), 1,
+               "a sample of " + grouped(count.value) + " ranks and its working memory");
   nb::object out = new_array<Rank>({static_cast<npy_intp>(count.value)});
   Rank* const dest = data_of<Rank>(out);
   const nb::gil_scoped_release unlocked;
