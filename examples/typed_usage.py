@@ -12,18 +12,26 @@ import _combinatorial
 import combinatorial
 
 
-def triangles(n: int) -> NDArray[np.uint16]:
+# Vertices are uint16 up to n = 65536 and uint32 above; ranks int64, uint64,
+# uint128 (a structured dtype, hence np.void) or Python ints (dtype=object).
+Vertices = NDArray[np.uint16] | NDArray[np.uint32]
+Ranks = NDArray[np.int64] | NDArray[np.uint64] | NDArray[np.void] | NDArray[np.object_]
+
+
+def triangles(n: int) -> Vertices:
     """Every 3-subset of n vertices, in lex order."""
     count: int = combinatorial.comb(n, 3)
     return combinatorial.unrank(np.arange(count), n, 3)
 
 
-def colex_ranks(combs: NDArray[np.uint16], n: int) -> NDArray[np.int64] | NDArray[np.uint64]:
+def colex_ranks(combs: Vertices, n: int) -> Ranks:
     return combinatorial.rank(combs, n, order="colex", workers=-1)
 
 
 def main() -> None:
-    per_row: NDArray[np.uint64] = combinatorial.comb(np.arange(8), [[2], [3]])
+    per_row: NDArray[np.uint64] | NDArray[np.void] = combinatorial.comb(np.arange(8), [[2], [3]])
+    wide: Ranks = combinatorial.rank([[0, 1, 2, 3, 4, 5]], 20000, dtype=combinatorial.uint128)
+    exact: NDArray[np.object_] = combinatorial.to_int(wide)
     faces = triangles(6)
     ranks = colex_ranks(faces, 6)
     out = np.empty(faces.shape, dtype=np.uint16)
@@ -35,7 +43,7 @@ def main() -> None:
     sizes: NDArray[np.uint64] = _combinatorial.comb(np.arange(8, dtype=np.uint64), 2)
     lex: NDArray[np.int64] = _combinatorial.rank_combs_sorted(faces, 6, False)
     unsorted: NDArray[np.uint64] = _combinatorial.rank_combs_unsorted([[2, 0, 1], [5, 4, 3]], 6, True)
-    print(combinatorial.__version__, per_row[1, 7], low, sizes[-1], lex[-1], unsorted)
+    print(combinatorial.__version__, per_row[1, 7], exact[0], low, sizes[-1], lex[-1], unsorted)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,9 @@
 """k-combinations of {0, ..., n - 1} over NumPy arrays.
 
-Vertices are uint16 and ranks 64-bit; results are exact, and whatever does
-not fit 64 bits raises OverflowError instead of wrapping.
+n goes up to 2^32: vertices are uint16 for n <= 65536 and uint32 above.
+Ranks are int64 where C(n, k) <= 2^63, uint64 where C(n, k) <= 2^64 and
+`uint128` where C(n, k) <= 2^128; results are exact, and whatever does not
+fit raises OverflowError instead of wrapping.
 
 comb
     Binomial coefficients C(n, k), broadcast like a ufunc.
@@ -9,6 +11,10 @@ rank
     Ranks of combinations in lex or colex order.
 unrank
     Combinations from their ranks.
+uint128, to_int
+    The NumPy dtype of ranks past 2^64, a pair of 64-bit words ("hi", "lo")
+    that ``np.sort``, ``np.unique`` and ``==`` take in numeric order; any
+    ranks as Python ints.
 combinations, iter_combinations
     All k-combinations, or any slice of them, as arrays or in chunks.
 sample
@@ -18,16 +24,33 @@ faces, cofaces
     k-subsets given by rank: simplices of a complex.
 combinatorial.dask
     The same over Dask arrays, past one machine; import it explicitly.
+
+Examples
+--------
+>>> import numpy as np
+>>> import combinatorial as cb
+>>> ranks = cb.rank([[999999, 3, 2, 1], [4, 5, 6, 7], [0, 1, 2, 3], [1, 2, 3, 999999]], 10**6, order="colex")
+>>> ranks.dtype == cb.uint128   # C(10^6, 4) is about 4.2e22
+True
+>>> cb.to_int(np.unique(ranks))   # sorted in numeric order, repeats dropped
+array([0, 69, 41666250001458331250004], dtype=object)
+>>> cb.unrank(np.sort(ranks)[-1:], 10**6, 4, order="colex")
+array([[     1,      2,      3, 999999]], dtype=uint32)
 """
 
 from __future__ import annotations
 
 from importlib.metadata import PackageNotFoundError, version
 
+from . import _core
 from ._binomial import comb
 from ._enumeration import combinations, iter_combinations, sample
-from ._ranking import rank, unrank
+from ._ranking import rank, to_int, unrank
 from ._simplices import cofaces, faces
+
+# np.dtype([("hi", "<u8"), ("lo", "<u8")]): the value hi * 2^64 + lo. Fields
+# compare in order, so NumPy's sorts follow numeric order.
+uint128 = _core.uint128
 
 try:
     __version__ = version("combinatorial")
@@ -42,5 +65,7 @@ __all__ = [
     "iter_combinations",
     "rank",
     "sample",
+    "to_int",
+    "uint128",
     "unrank",
 ]

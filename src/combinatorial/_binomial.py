@@ -1,4 +1,4 @@
-"""Binomial coefficients, exact in 64 bits, broadcast without copies."""
+"""Binomial coefficients, exact, broadcast without copies."""
 
 from __future__ import annotations
 
@@ -23,10 +23,10 @@ def comb(  # type: ignore[overload-overlap]
     n: int | np.integer[Any], k: int | np.integer[Any], *, workers: int | None = None
 ) -> int: ...
 @overload
-def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> NDArray[np.uint64]: ...
+def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> NDArray[np.uint64] | NDArray[np.void]: ...
 
 
-def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> int | NDArray[np.uint64]:
+def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> int | NDArray[np.uint64] | NDArray[np.void]:
     """Number of k-combinations of n elements, C(n, k), broadcast like a ufunc.
 
     Parameters
@@ -34,22 +34,24 @@ def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> int | NDA
     n, k : int or array_like of int
         Non-negative integers of any integer dtype, broadcast against each
         other. Python ints of any size are accepted.
-
-    Returns
-    -------
-    int or numpy.ndarray of uint64
-        A Python int when `n` and `k` are both integer scalars, otherwise an
-        array of the broadcast shape. C(n, k) is 0 where k > n.
     workers : int, optional
         Threads for large arrays, as in SciPy: None (the default) or -1 for
         every usable core, a negative count back from them, a positive count
         as is.
 
+    Returns
+    -------
+    int or numpy.ndarray of uint64 or uint128
+        The exact Python int, however large, when `n` and `k` are both
+        integer scalars, as ``math.comb`` gives it. Otherwise an array of the
+        broadcast shape: uint64 when every value is below 2^64, else
+        `uint128` when every value is below 2^128. C(n, k) is 0 where k > n.
+
     Raises
     ------
     OverflowError
-        For the first (n, k), in C order of the broadcast shape, whose
-        coefficient is 2^64 or more.
+        For arrays, for the first (n, k), in C order of the broadcast shape,
+        whose coefficient is 2^128 or more.
     ValueError
         If a value is negative.
     TypeError
@@ -57,11 +59,11 @@ def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> int | NDA
 
     See Also
     --------
-    math.comb : the same for one pair of Python ints, without the 64-bit limit.
+    to_int : an array of uint128 values as Python ints.
 
     Examples
     --------
-    >>> from combinatorial import comb
+    >>> from combinatorial import comb, to_int, uint128
     >>> comb(10, 3)
     120
     >>> comb([5, 6, 7], 2)
@@ -71,10 +73,13 @@ def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> int | NDA
            [ 1, 10,  0]], dtype=uint64)
     >>> comb(67, 33)
     14226520737620288370
-    >>> comb(68, 34)
-    Traceback (most recent call last):
-        ...
-    OverflowError: C(68, 34) is 2^64 or more and does not fit 64 bits
+    >>> comb(200, 100)
+    90548514656103281165404177077484163874504589675413336841320
+    >>> wide = comb([10, 68], [3, 34])   # C(68, 34) is 2^64 or more
+    >>> wide.dtype == uint128
+    True
+    >>> to_int(wide)
+    array([120, 28453041475240576740], dtype=object)
     """
     # Integers and ndarrays of integers go to the core as they are; it hands
     # anything else back to be converted here first.

@@ -8,10 +8,15 @@ strides) and refuses what holds no integers at all.
 
 from __future__ import annotations
 
-from typing import Any
+from typing import Any, TypeAlias
 
 import numpy as np
-from numpy.typing import NDArray
+from numpy.typing import DTypeLike, NDArray
+
+# What the core returns for ranks (int64, uint64, uint128 or Python ints)
+# and for vertices (uint16 up to n = 65536, uint32 above).
+Ranks: TypeAlias = NDArray[np.int64] | NDArray[np.uint64] | NDArray[np.void] | NDArray[np.object_]
+Vertices: TypeAlias = NDArray[np.uint16] | NDArray[np.uint32]
 
 
 def is_integer_scalar(value: object) -> bool:
@@ -24,13 +29,17 @@ def integer_array(value: object, name: str) -> NDArray[Any]:
 
     Integers that fit no 64-bit dtype give an object array, which ``_core``
     reads element by element (anything with ``__index__``; bools and other
-    objects refused there). Arrays of bools, floats, strings and other dtypes
+    objects refused there). Structured arrays go as they are: ``_core`` reads
+    those of ``uint128`` and refuses the others (other fields, another byte
+    order) with TypeError. Arrays of bools, floats, strings and other dtypes
     are refused with TypeError, even where NumPy would cast them.
     """
     array = value if type(value) is np.ndarray else np.asarray(value)
     kind = array.dtype.kind
     if kind == "i" or kind == "u":
         return array if array.dtype.isnative else array.astype(array.dtype.newbyteorder("="))
+    if kind == "V" and array.dtype.names is not None:
+        return array
     if kind == "f" and not isinstance(value, np.ndarray):
         # NumPy turns a list mixing negatives and values of 2^63 or more into
         # floats; looked at as objects, they may all be ints.
@@ -51,6 +60,11 @@ def fixed_width(value: object, name: str) -> NDArray[Any]:
     values as passed.
     """
     return integer_array(value, name)
+
+
+def dtype_arg(dtype: DTypeLike | None) -> np.dtype[Any] | None:
+    """The ``dtype`` argument of the functions that return ranks, as ``_core`` takes it: None stays None."""
+    return None if dtype is None else np.dtype(dtype)
 
 
 def generator(rng: object) -> np.random.Generator:

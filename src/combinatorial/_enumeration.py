@@ -6,11 +6,8 @@ import sys
 from collections.abc import Iterator
 from typing import Any
 
-import numpy as np
-from numpy.typing import NDArray
-
 from . import _core
-from ._convert import seed_from
+from ._convert import Vertices, seed_from
 
 __all__ = ["combinations", "iter_combinations", "sample"]
 
@@ -22,9 +19,9 @@ def combinations(
     order: str = "lex",
     start: int = 0,
     stop: int | None = None,
-    out: NDArray[np.uint16] | None = None,
+    out: Vertices | None = None,
     workers: int | None = None,
-) -> NDArray[np.uint16]:
+) -> Vertices:
     """The k-combinations of {0, ..., n - 1} with ranks in [start, stop).
 
     The first row is unranked; the others follow by successor steps, whole
@@ -33,32 +30,33 @@ def combinations(
     Parameters
     ----------
     n, k : int
-        The vertex count (at most 65536) and the size of each combination.
+        The vertex count (at most 2^32) and the size of each combination.
     order : {"lex", "colex"}, optional
         Lex is the order of ``itertools.combinations(range(n), k)``.
     start, stop : int, optional
-        The ranks to produce; `stop` defaults to C(n, k).
+        The ranks to produce, Python ints of any size; `stop` defaults to
+        C(n, k).
     out : numpy.ndarray, optional
-        A writable C-contiguous uint16 array of shape (stop - start, k) to
-        write into; it is returned.
+        A writable C-contiguous array of shape (stop - start, k) and of the
+        vertex dtype of `n` (uint16 for n <= 65536, uint32 above) to write
+        into; it is returned.
     workers : int, optional
         Threads for large slices, as in SciPy: None (the default) or -1 for
         every usable core. The rows do not depend on it.
 
     Returns
     -------
-    numpy.ndarray of uint16
-        Shape (stop - start, k), every row smallest vertex first. k > n
-        gives shape (0, k).
+    numpy.ndarray of uint16 or uint32
+        Shape (stop - start, k), every row smallest vertex first; uint16
+        when n <= 65536, uint32 above. k > n gives shape (0, k).
 
     Raises
     ------
     OverflowError
-        If C(n, k) is 2^64 or more.
+        If C(n, k) is more than 2^128.
     ValueError
         For negative or non-integer arguments (TypeError for non-integers),
-        start > stop, stop > C(n, k), n above the vertex count `n` allows, an
-        unknown order.
+        start > stop, stop > C(n, k), n > 2^32, an unknown order.
     MemoryError
         If the result is larger than the memory available, before anything
         is allocated.
@@ -82,6 +80,9 @@ def combinations(
     array([[1, 2],
            [0, 3],
            [1, 3]], dtype=uint16)
+    >>> combinations(1000, 10, start=2**70, stop=2**70 + 2)   # ranks past 2^64
+    array([[  0,  64, 168, 176, 295, 343, 445, 458, 940, 965],
+           [  0,  64, 168, 176, 295, 343, 445, 458, 940, 966]], dtype=uint16)
     """
     return _core.combinations(n, k, order, start, stop, out, workers)
 
@@ -104,7 +105,7 @@ class CombinationChunks:
             raise OverflowError(f"{count} chunks are more than len() can return; chunk_count holds the number")
         return count
 
-    def __iter__(self) -> Iterator[NDArray[np.uint16]]:
+    def __iter__(self) -> Iterator[Vertices]:
         for first in range(self.start, self.stop, self.chunk_rows):
             last = min(first + self.chunk_rows, self.stop)
             yield combinations(self.n, self.k, order=self.order, start=first, stop=last, workers=self.workers)
@@ -126,7 +127,8 @@ def iter_combinations(
 ) -> CombinationChunks:
     """The rows of `combinations` as consecutive chunks of at most `chunk_rows` rows.
 
-    Each chunk is a fresh (rows, k) uint16 array that the caller may keep;
+    Each chunk is a fresh (rows, k) array (uint16, or uint32 for n > 65536)
+    that the caller may keep;
     memory stays at about one chunk whatever C(n, k) is. The object returned
     knows its number of chunks, so progress bars such as ``tqdm`` show it.
 
@@ -161,19 +163,19 @@ def sample(
     *,
     rng: Any = None,
     replace: bool = False,
-    out: NDArray[np.uint16] | None = None,
+    out: Vertices | None = None,
     workers: int | None = None,
-) -> NDArray[np.uint16]:
+) -> Vertices:
     """Uniformly random k-subsets of {0, ..., n - 1}.
 
-    Works whatever C(n, k) is, 2^64 and far beyond included: where it fits
-    64 bits, distinct uniform ranks are drawn and unranked; beyond, rows are
-    drawn directly (Floyd's algorithm) and repeats are redrawn.
+    Works whatever C(n, k) is, 2^128 and far beyond included: where it fits
+    128 bits, distinct uniform ranks are drawn and unranked; beyond, rows
+    are drawn directly (Floyd's algorithm) and repeats are redrawn.
 
     Parameters
     ----------
     n, k : int
-        The vertex count (at most 65536) and the size of each subset.
+        The vertex count (at most 2^32) and the size of each subset.
     size : int
         How many subsets to draw.
     rng : numpy.random.Generator or seed, optional
@@ -183,25 +185,27 @@ def sample(
         If False (the default), the rows are distinct. Read as a truth
         value, as ``numpy.random.Generator.choice`` reads it.
     out : numpy.ndarray, optional
-        A writable C-contiguous uint16 array of shape (size, k) to write
-        into; it is returned. Reusing one saves the first touch of fresh
-        pages, which can cost as much as drawing the rows.
+        A writable C-contiguous array of shape (size, k) and of the vertex
+        dtype of `n` (uint16 for n <= 65536, uint32 above) to write into;
+        it is returned. Reusing one saves the first touch of fresh pages,
+        which can cost as much as drawing the rows.
     workers : int, optional
         Threads, as in SciPy: None (the default) or -1 for every usable
         core. The rows do not depend on it.
 
     Returns
     -------
-    numpy.ndarray of uint16
+    numpy.ndarray of uint16 or uint32
         Shape (size, k), every row smallest vertex first, the rows in random
         order, so that any prefix of a sample is itself a uniform sample.
+        uint16 when n <= 65536, uint32 above.
 
     Raises
     ------
     ValueError
         If ``replace`` is False and `size` is more than C(n, k); for negative
-        arguments, k > n, n above the vertex count `n` allows, a size of 2^63
-        rows or more, an `out` of another shape.
+        arguments, k > n, n > 2^32, a size of 2^63 rows or more, an `out` of
+        another shape.
     TypeError
         For non-integer arguments, an `out` of another dtype or layout.
     MemoryError
@@ -222,5 +226,7 @@ def sample(
     >>> out = np.empty((3, 20), np.uint16)
     >>> sample(100, 20, 3, rng=42, out=out) is out and bool((out == rows).all())
     True
+    >>> sample(10**6, 3, 2, rng=1).dtype   # n > 65536: uint32 vertices
+    dtype('uint32')
     """
     return _core.sample(n, k, size, seed_from(rng), replace, out, workers)

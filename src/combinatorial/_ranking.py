@@ -3,12 +3,12 @@
 from __future__ import annotations
 
 import numpy as np
-from numpy.typing import ArrayLike, NDArray
+from numpy.typing import ArrayLike, DTypeLike, NDArray
 
 from . import _core
-from ._convert import fixed_width
+from ._convert import Ranks, Vertices, dtype_arg, fixed_width, integer_array
 
-__all__ = ["rank", "unrank"]
+__all__ = ["rank", "to_int", "unrank"]
 
 
 def rank(
@@ -17,8 +17,9 @@ def rank(
     *,
     order: str = "lex",
     assume_sorted: bool = False,
+    dtype: DTypeLike | None = None,
     workers: int | None = None,
-) -> NDArray[np.int64] | NDArray[np.uint64]:
+) -> Ranks:
     """Rank k-combinations of {0, ..., n - 1}.
 
     Parameters
@@ -28,7 +29,7 @@ def rank(
         `n`, in any order within the row. The array is read in place, never
         modified or copied, whatever its integer dtype and strides.
     n : int
-        Number of elements to choose from, at most 65536 (vertices are 16-bit).
+        Number of elements to choose from, at most 2^32.
     order : {"lex", "colex"}, keyword-only
         "lex" ranks in the order of ``itertools.combinations(range(n), k)``;
         "colex" compares the largest vertices first, so that the ranks of
@@ -36,47 +37,67 @@ def rank(
     assume_sorted : bool, keyword-only
         Promise that every row is strictly increasing, which skips the sort.
         The promise is still checked.
+    dtype : {None, int64, uint64, uint128, object}, keyword-only
+        The dtype of the ranks. None picks the narrowest that holds every
+        rank of k-subsets of n: int64 when C(n, k) <= 2^63, uint64 when
+        C(n, k) <= 2^64, `uint128` when C(n, k) <= 2^128. Naming one makes
+        ranks of several (n, k) share it; object gives Python ints.
     workers : int or None, keyword-only
         Threads to use: None for every core the process may use, a negative
         count for all but ``-workers - 1`` of them (at least one).
 
     Returns
     -------
-    numpy.ndarray of int64 or uint64, shape (...)
-        The rank of each row, in [0, C(n, k)). The dtype is int64 when
-        C(n, k) <= 2^63 and uint64 otherwise.
+    numpy.ndarray, shape (...)
+        The rank of each row, in [0, C(n, k)), of `dtype`.
 
     Raises
     ------
     ValueError
-        For n above the vertex count `n` allows and for a row with a vertex that is negative or not
+        For n > 2^32 and for a row with a vertex that is negative or not
         below `n`, a repeated vertex, or (`assume_sorted`) out of order; the
         message names the first such row and its vertices.
     OverflowError
-        If C(n, k) is 2^64 or more, when not every rank fits 64 bits.
+        If C(n, k) is more than 2^128, or more than `dtype` holds (naming n,
+        k and the dtype).
     TypeError
-        For non-integer vertices or arguments of the wrong type.
+        For non-integer vertices, arguments of the wrong type, or a `dtype`
+        other than those above.
 
     See Also
     --------
     unrank : the inverse.
     comb : C(n, k), the number of ranks.
+    to_int : ranks of any dtype as Python ints.
 
     Examples
     --------
-    >>> from combinatorial import rank
+    >>> from combinatorial import rank, to_int, uint128
     >>> rank([[0, 1, 2], [3, 1, 0], [1, 2, 3]], 5)
     array([0, 1, 6])
     >>> rank([[0, 1, 2], [3, 1, 0], [1, 2, 3]], 5, order="colex")
     array([0, 1, 3])
     >>> rank(list(range(34, 67)), 67)  # C(67, 33) > 2^63: uint64
     array(14226520737620288369, dtype=uint64)
+    >>> rank([[0, 1, 2]], 5, dtype="uint64")
+    array([0], dtype=uint64)
+
+    Past 2^64 ranks are `uint128`, a pair of 64-bit words:
+
+    >>> ranks = rank([[0, 1, 2, 3, 4, 5, 6, 7, 8, 9], list(range(990, 1000))], 1000)
+    >>> ranks.dtype == uint128
+    True
+    >>> to_int(ranks)
+    array([0, 263409560461970212832399], dtype=object)
+    >>> rank([list(range(990, 1000))], 1000, dtype=object)
+    array([263409560461970212832399], dtype=object)
     """
     # The core takes ndarrays of integers as they are; anything else it
     # hands back to be converted here first.
-    result = _core.rank(combs, n, order, assume_sorted, workers, ())
+    wanted = dtype_arg(dtype)
+    result = _core.rank(combs, n, order, assume_sorted, wanted, workers, ())
     if result is None:
-        result = _core.rank(fixed_width(combs, "combs"), n, order, assume_sorted, workers, ())
+        result = _core.rank(fixed_width(combs, "combs"), n, order, assume_sorted, wanted, workers, ())
         assert result is not None
     return result
 
@@ -87,45 +108,48 @@ def unrank(
     k: int,
     *,
     order: str = "lex",
-    out: NDArray[np.uint16] | None = None,
+    out: Vertices | None = None,
     workers: int | None = None,
-) -> NDArray[np.uint16]:
+) -> Vertices:
     """The k-combinations of {0, ..., n - 1} with the given ranks.
 
     Parameters
     ----------
     ranks : array_like of int
-        Ranks in [0, C(n, k)), of any shape and integer dtype, read in
-        place whatever their strides.
+        Ranks in [0, C(n, k)), of any shape: any integer dtype, `uint128`,
+        an object array or a list of Python ints of any size. Arrays are
+        read in place whatever their strides.
     n : int
-        Number of elements to choose from, at most 65536 (vertices are 16-bit).
+        Number of elements to choose from, at most 2^32.
     k : int
         Size of each combination, at most `n`.
     order : {"lex", "colex"}, keyword-only
         The order the ranks count in, as for `rank`.
-    out : numpy.ndarray of uint16, optional, keyword-only
-        Where to write the result: a writable C-contiguous uint16 array of
-        shape ``ranks.shape + (k,)``.
+    out : numpy.ndarray, optional, keyword-only
+        Where to write the result: a writable C-contiguous array of shape
+        ``ranks.shape + (k,)`` and of the vertex dtype of `n` (uint16 for
+        n <= 65536, uint32 above).
     workers : int or None, keyword-only
         Threads to use, as for `rank`.
 
     Returns
     -------
-    numpy.ndarray of uint16, shape ``ranks.shape + (k,)``
+    numpy.ndarray of uint16 or uint32, shape ``ranks.shape + (k,)``
         Each combination with its smallest vertex first, whatever the order,
         so that ``unrank(rank(c, n), n, k)`` is `c` with its rows sorted.
-        This is `out` when given.
+        uint16 when n <= 65536, uint32 above. This is `out` when given.
 
     Raises
     ------
     ValueError
-        For n above the vertex count `n` allows, k > n, a rank outside [0, C(n, k)) (named with its
+        For n > 2^32, k > n, a rank outside [0, C(n, k)) (named with its
         index), or an `out` of the wrong shape or read-only.
     OverflowError
-        If C(n, k) is 2^64 or more.
+        If C(n, k) is more than 2^128.
     TypeError
-        For non-integer ranks, arguments of the wrong type, or an `out` that
-        is not a C-contiguous uint16 ndarray.
+        For non-integer ranks, a structured array other than `uint128`,
+        arguments of the wrong type, or an `out` that is not a C-contiguous
+        ndarray of the vertex dtype.
 
     Notes
     -----
@@ -151,9 +175,55 @@ def unrank(
     >>> unrank(rank([[4, 0, 2], [1, 3, 2]], 5), 5, 3)
     array([[0, 2, 4],
            [1, 2, 3]], dtype=uint16)
+    >>> unrank([263409560461970212832399], 1000, 10)   # a rank past 2^64
+    array([[990, 991, 992, 993, 994, 995, 996, 997, 998, 999]], dtype=uint16)
+    >>> unrank([0, 1], 100_000, 2)   # n > 65536: uint32 vertices
+    array([[0, 1],
+           [0, 2]], dtype=uint32)
     """
     result = _core.unrank(ranks, n, k, order, out, workers, ())
     if result is None:
         result = _core.unrank(fixed_width(ranks, "ranks"), n, k, order, out, workers, ())
+        assert result is not None
+    return result
+
+
+def to_int(ranks: ArrayLike) -> NDArray[np.object_]:
+    """Ranks (or coefficients) of any integer dtype as an object array of Python ints.
+
+    `uint128` values hi * 2^64 + lo become one int each, so that they take
+    part in Python arithmetic, ``int()`` and formatting like any other.
+
+    Parameters
+    ----------
+    ranks : array_like of int
+        An array of any integer dtype, `uint128`, an object array of
+        integers, or anything that converts to one.
+
+    Returns
+    -------
+    numpy.ndarray of object, the shape of `ranks`
+        The same values as Python ints.
+
+    Raises
+    ------
+    TypeError
+        For non-integers, or a structured array other than `uint128`.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> from combinatorial import comb, to_int, uint128
+    >>> to_int(comb([70, 10], [35, 3]))
+    array([112186277816662845432, 120], dtype=object)
+    >>> wide = np.array([(1, 0), (0, 7)], dtype=uint128)   # 2^64 and 7
+    >>> to_int(wide)
+    array([18446744073709551616, 7], dtype=object)
+    >>> to_int(np.arange(3, dtype=np.int8))
+    array([0, 1, 2], dtype=object)
+    """
+    result = _core.to_int(ranks)
+    if result is None:  # not an ndarray the core reads: converted first
+        result = _core.to_int(integer_array(ranks, "ranks"))
         assert result is not None
     return result
