@@ -14,6 +14,12 @@ sample
 comb, rank, unrank, faces, cofaces
     As in `combinatorial`, block by block.
 
+A Dask array's dtype is fixed before any block is computed, so it is taken
+from the arguments alone: vertices are uint16 for n <= 65536 and uint32
+above, ranks follow C(n, k) (int64, uint64 or `combinatorial.uint128`, or
+the `dtype` asked for), and `comb`, whose in-memory dtype follows the
+values, is uint64 unless another dtype is asked for.
+
 Import it explicitly, ``import combinatorial.dask``; it needs the extra
 ``combinatorial[dask]``.
 """
@@ -21,10 +27,11 @@ Import it explicitly, ``import combinatorial.dask``; it needs the extra
 from __future__ import annotations
 
 import math
+import operator
 from typing import Any, TypeVar
 
 import numpy as np
-from numpy.typing import ArrayLike, NDArray
+from numpy.typing import ArrayLike, DTypeLike, NDArray
 
 try:
     import dask
@@ -39,7 +46,7 @@ except ModuleNotFoundError as error:  # only a missing dask, not a broken one
 
 from . import _core
 from ._binomial import comb as _comb
-from ._convert import fixed_width, integer_array, seed_sequence
+from ._convert import dtype_arg, fixed_width, integer_array, seed_sequence
 from ._enumeration import combinations as _combinations
 from ._enumeration import sample as _sample
 from ._ranking import rank as _rank
@@ -47,16 +54,20 @@ from ._ranking import unrank as _unrank
 from ._simplices import cofaces as _cofaces
 from ._simplices import faces as _faces
 
-UINT16 = np.dtype(np.uint16)
 UINT64 = np.dtype(np.uint64)
+INT64 = np.dtype(np.int64)
+OBJECT = np.dtype(object)
+UINT128: np.dtype[Any] = _core.uint128
+WORD = (1 << 64) - 1
 
 # dask.array is only partly typed: its functions are called untyped.
 da: Any = dask.array
 
 __all__ = ["cofaces", "comb", "combinations", "faces", "rank", "sample", "unrank"]
 
-# Rows per block by default: 2 MB of uint16 per vertex, small enough for any
-# worker, large enough that a block's work dwarfs its scheduling.
+# Rows per block by default: 2 MB of uint16 (4 MB of uint32) per vertex,
+# small enough for any worker, large enough that a block's work dwarfs its
+# scheduling.
 DEFAULT_ROWS = 1 << 20
 
 # A graph of more blocks than this takes longer to build and schedule than
@@ -130,8 +141,8 @@ def _check_blocks(rows: int, per_block: int) -> None:
         )
 
 
-def _row_chunks(chunks: Any, rows: int, k: int) -> tuple[int, ...]:
-    """The row chunks of a (rows, k) uint16 array from a row count or dask-style `chunks`."""
+def _row_chunks(chunks: Any, rows: int, k: int, dtype: np.dtype[Any]) -> tuple[int, ...]:
+    """The row chunks of a (rows, k) array of vertices from a row count or dask-style `chunks`."""
     asked = chunks
     if isinstance(asked, dict):  # by axis, as dask takes it; a missing axis is one chunk
         asked = (asked.get(0, asked.get(-2, -1)), asked.get(1, asked.get(-1, -1)))
@@ -143,12 +154,12 @@ def _row_chunks(chunks: Any, rows: int, k: int) -> tuple[int, ...]:
     if isinstance(per_block, (bool, np.bool_)):
         raise TypeError("chunks must be a row count or dask-style chunks, not a bool")
     if isinstance(per_block, str) and per_block == "auto":  # sized here, to count blocks before dask does
-        per_block = max(1, dask.utils.parse_bytes(dask.config.get("array.chunk-size")) // max(1, 2 * k))
+        per_block = max(1, dask.utils.parse_bytes(dask.config.get("array.chunk-size")) // max(1, dtype.itemsize * k))
     if isinstance(per_block, (int, np.integer)) and per_block != -1:
         # More rows per block than there are make one block, and dask takes no counts past 2^63.
         per_block = min(_row_count(per_block), max(rows, 1))
         _check_blocks(rows, per_block)
-    normal = da.core.normalize_chunks((per_block, last), shape=(rows, k), dtype=UINT16)
+    normal = da.core.normalize_chunks((per_block, last), shape=(rows, k), dtype=dtype)
     if normal[1] != (k,):
         raise ValueError(f"the last axis, the {k} vertices of each row, must be one chunk, not {normal[1]}")
     if sum(normal[0]) != rows:  # dask takes explicit chunks as given
@@ -176,37 +187,86 @@ def _meta(dtype: np.dtype[Any], ndim: int) -> NDArray[Any]:
 # --- Block by block ----------------------------------------------------------
 
 
-def _comb_block(n: NDArray[Any], k: NDArray[Any], workers: int | None, block_info: BlockInfo | None = None) -> NDArray[np.uint64]:
+def _index_text(index: tuple[int, ...]) -> str:
+    """An index as the core writes it: "5" on one axis, "(1, 2)" otherwise."""
+    return str(index[0]) if len(index) == 1 else "(" + ", ".join(map(str, index)) + ")"
+
+
+def _as_dtype(values: NDArray[Any], dtype: np.dtype[Any], n: NDArray[Any], k: NDArray[Any], origin: tuple[int, ...]) -> NDArray[Any]:
+    """A block of coefficients (uint64 or uint128, as the core gives them) in the array's `dtype`.
+
+    A value that `dtype` cannot hold is an OverflowError naming its (n, k)
+    and its index in the whole array, the first one in C order of the block.
+    """
+    if values.dtype == dtype:
+        return values
+    if dtype == OBJECT:
+        return _computed(_core.to_int(values))
+    if dtype == UINT128:  # uint64 widened
+        wide = np.zeros(values.shape, UINT128)
+        wide["lo"] = values
+        return wide
+    hi, lo = (values["hi"], values["lo"]) if values.dtype == UINT128 else (np.zeros(values.shape, UINT64), values)
+    too_large = (hi != 0) | (lo > np.iinfo(dtype).max)
+    if too_large.any():
+        local = np.unravel_index(int(np.argmax(too_large)), values.shape)
+        index = tuple(int(i) + (origin[axis] if axis < len(origin) else 0) for axis, i in enumerate(local))
+        nv, kv = (operator.index(np.broadcast_to(a, values.shape)[local]) for a in (n, k))
+        error = OverflowError(
+            f"C({nv}, {kv}) at index {_index_text(index)} does not fit {dtype}, the dtype of this Dask array: "
+            f"ask for dtype=combinatorial.uint128 (values below 2^128) or dtype=object"
+        )
+        error.index = index  # type: ignore[attr-defined]
+        raise error
+    return lo.astype(dtype)
+
+
+def _comb_block(
+    n: NDArray[Any], k: NDArray[Any], dtype: np.dtype[Any], workers: int | None, block_info: BlockInfo | None = None
+) -> NDArray[Any]:
     # Negative values are named in their own array, overflows in the broadcast one.
     origins = (_starts(block_info, None), _starts(block_info, 0), _starts(block_info, 1))
     # A 0-d block may come as a NumPy scalar: as an array it gets an array back, not a Python int.
-    result = _core.comb(integer_array(n, "n"), integer_array(k, "k"), workers, origins)
+    n, k = integer_array(n, "n"), integer_array(k, "k")
+    result = _core.comb(n, k, workers, origins)
     assert isinstance(result, np.ndarray)
-    return result
+    return _as_dtype(result, dtype, n, k, origins[0])
 
 
-def comb(n: ArrayLike | Any, k: ArrayLike | Any, *, workers: int | None = 1) -> Array:
+def comb(n: ArrayLike | Any, k: ArrayLike | Any, *, dtype: DTypeLike | None = None, workers: int | None = 1) -> Array:
     """C(n, k) over Dask arrays, broadcast like a ufunc.
+
+    In memory, `combinatorial.comb` picks uint64 or uint128 from the values
+    it computes; a Dask array's dtype must be known before, so it is uint64
+    unless `dtype` asks for another.
 
     Parameters
     ----------
     n, k : dask.array.Array or array_like of int
         Non-negative integers; arrays that are not Dask arrays are wrapped.
+    dtype : {None, uint64, uint128, int64, object}, optional
+        The dtype of the result: None (the default) for uint64;
+        `combinatorial.uint128` for values below 2^128; object for Python
+        ints.
     workers : int, optional
         Threads per block, as in `combinatorial.comb`; 1 by default, as dask
         already runs blocks in parallel.
 
     Returns
     -------
-    dask.array.Array of uint64
-        The broadcast shape and chunks, also for two scalars (0-d).
+    dask.array.Array
+        The broadcast shape and chunks, also for two scalars (0-d), of
+        `dtype`.
 
     Raises
     ------
     TypeError
-        On the client, for arrays of non-integers.
+        On the client, for arrays of non-integers and a `dtype` other than
+        those above.
     OverflowError, ValueError
-        When computed, as `combinatorial.comb`, the index counted in the whole array.
+        When computed, as `combinatorial.comb`, the index counted in the
+        whole array; also OverflowError for a value that `dtype` does not
+        hold (2^64 or more by default).
 
     Examples
     --------
@@ -214,9 +274,14 @@ def comb(n: ArrayLike | Any, k: ArrayLike | Any, *, workers: int | None = 1) -> 
     >>> import combinatorial.dask as cd
     >>> cd.comb(da.arange(6, chunks=4), 2).compute()
     array([ 0,  0,  1,  3,  6, 10], dtype=uint64)
+    >>> cd.comb(da.from_array([10, 68, 200]), [3, 34, 20], dtype=object).compute()
+    array([120, 28453041475240576740, 1613587787967350073386147640], dtype=object)
     """
     n_array, k_array = _as_dask(n, "n"), _as_dask(k, "k")
-    probe = _comb(np.zeros(0, n_array.dtype), np.zeros(0, k_array.dtype), workers=workers)
+    _comb(np.zeros(0, n_array.dtype), np.zeros(0, k_array.dtype), workers=workers)
+    # The dtypes ranks take (checked by the core), uint64 by default.
+    wanted = dtype_arg(dtype)
+    result_dtype = UINT64 if wanted is None else _core.rank_dtype(0, 0, wanted)
     try:
         np.broadcast_shapes(n_array.shape, k_array.shape)
     except ValueError:  # the blocks alone would not see it, and some would combine
@@ -236,19 +301,22 @@ def comb(n: ArrayLike | Any, k: ArrayLike | Any, *, workers: int | None = 1) -> 
         for axis in axes
     )
     return _map_blocks(
-        _comb_block, n_array, k_array, workers, chunks=chunks, dtype=probe.dtype, meta=_meta(probe.dtype, ndim)
+        _comb_block, n_array, k_array, result_dtype, workers, chunks=chunks, dtype=result_dtype,
+        meta=_meta(result_dtype, ndim),
     )
 
 
 def _rank_block(
-    combs: NDArray[Any], n: int, order: str, assume_sorted: bool, workers: int | None, block_info: BlockInfo | None = None
+    combs: NDArray[Any], n: int, order: str, assume_sorted: bool, dtype: np.dtype[Any], workers: int | None,
+    block_info: BlockInfo | None = None,
 ) -> NDArray[Any]:
-    ranks = _core.rank(fixed_width(combs, "combs"), n, order, assume_sorted, workers, _starts(block_info, 0)[:-1])
+    ranks = _core.rank(fixed_width(combs, "combs"), n, order, assume_sorted, dtype, workers, _starts(block_info, 0)[:-1])
     return _computed(ranks)[..., np.newaxis]
 
 
 def rank(
-    combs: ArrayLike | Any, n: int, *, order: str = "lex", assume_sorted: bool = False, workers: int | None = 1
+    combs: ArrayLike | Any, n: int, *, order: str = "lex", assume_sorted: bool = False, dtype: DTypeLike | None = None,
+    workers: int | None = 1,
 ) -> Array:
     """Ranks of k-combinations held in a Dask array, as `combinatorial.rank`.
 
@@ -258,8 +326,8 @@ def rank(
         One combination per row of the last axis, which is rechunked to one
         chunk if it is split.
     n : int
-        Number of elements to choose from.
-    order, assume_sorted
+        Number of elements to choose from, at most 2^32.
+    order, assume_sorted, dtype
         As in `combinatorial.rank`.
     workers : int, optional
         Threads per block; 1 by default, as dask already runs blocks in parallel.
@@ -267,32 +335,44 @@ def rank(
     Returns
     -------
     dask.array.Array, shape (...)
-        The chunks of `combs` without the last axis; int64, or uint64 when
-        C(n, k) > 2^63.
+        The chunks of `combs` without the last axis; of `dtype`, by default
+        int64 when C(n, k) <= 2^63, uint64 when C(n, k) <= 2^64, uint128
+        when C(n, k) <= 2^128.
 
     Raises
     ------
     OverflowError, TypeError, ValueError
-        On the client, for C(n, k) of 2^64 or more, bad arguments or a
-        non-integer dtype; when computed, for a bad row, named by its index in
-        the whole array (the first bad row of a block, from whichever block
-        fails first).
+        On the client, for C(n, k) more than 2^128 or than `dtype` holds,
+        bad arguments or a non-integer dtype; when computed, for a bad row,
+        named by its index in the whole array (the first bad row of a block,
+        from whichever block fails first).
 
     Examples
     --------
+    >>> import combinatorial as cb
     >>> import combinatorial.dask as cd
     >>> cd.rank(cd.combinations(5, 3, chunks=4), 5).compute()
     array([0, 1, 2, 3, 4, 5, 6, 7, 8, 9])
+    >>> wide = cd.rank(cd.combinations(1000, 10, start=2**70, stop=2**70 + 3, chunks=2), 1000)
+    >>> wide.dtype == cb.uint128
+    True
+    >>> [r - 2**70 for r in cb.to_int(wide.compute())]
+    [0, 1, 2]
     """
     array = _as_dask(combs, "combs")
+    # Its dtype and the arguments checked before its shape; the probe's dtype
+    # is the one every block is asked for.
+    width = array.shape[-1] if array.ndim else 0
+    probe = _rank(
+        np.zeros((0, width), array.dtype), n, order=order, assume_sorted=assume_sorted, dtype=dtype, workers=workers
+    )
     if array.ndim == 0:
         raise ValueError("combs must have at least one axis, the last holding each combination")
-    probe = _rank(np.zeros((0, array.shape[-1]), array.dtype), n, order=order, assume_sorted=assume_sorted, workers=workers)
     array = _one_chunk_last(array)
     # The last axis is kept with length 1 and indexed away, a view: dropping
     # it in map_blocks would copy every block of combs first.
     ranks = _map_blocks(
-        _rank_block, array, n, order, assume_sorted, workers,
+        _rank_block, array, n, order, assume_sorted, probe.dtype, workers,
         chunks=array.chunks[:-1] + ((1,),), dtype=probe.dtype, meta=_meta(probe.dtype, array.ndim),
     )
     result: Array = ranks[..., 0]
@@ -301,7 +381,7 @@ def rank(
 
 def _unrank_block(
     ranks: NDArray[Any], n: int, k: int, order: str, workers: int | None, block_info: BlockInfo | None = None
-) -> NDArray[np.uint16]:
+) -> NDArray[Any]:
     return _computed(_core.unrank(_ranks(ranks), n, k, order, None, workers, _starts(block_info, 0)))
 
 
@@ -311,7 +391,8 @@ def unrank(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", worker
     Parameters
     ----------
     ranks : dask.array.Array or array_like of int
-        Ranks in [0, C(n, k)), any shape.
+        Ranks in [0, C(n, k)), any shape: any integer dtype, uint128, or
+        Python ints of any size.
     n, k, order
         As in `combinatorial.unrank`.
     workers : int, optional
@@ -319,8 +400,9 @@ def unrank(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", worker
 
     Returns
     -------
-    dask.array.Array of uint16, shape ``ranks.shape + (k,)``
-        The chunks of `ranks` and one chunk of k vertices.
+    dask.array.Array of uint16 or uint32, shape ``ranks.shape + (k,)``
+        The chunks of `ranks` and one chunk of k vertices; uint16 when
+        n <= 65536, uint32 above.
 
     Raises
     ------
@@ -340,40 +422,46 @@ def unrank(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", worker
            [0, 1, 4]], dtype=uint16)
     """
     array = _as_dask(ranks, "ranks")
-    _unrank(np.zeros(0, array.dtype), n, k, order=order, workers=workers)
+    vertices = _unrank(np.zeros(0, array.dtype), n, k, order=order, workers=workers).dtype
     k = _core.count(k, "k")  # checked: as an int, for the chunks
     return _map_blocks(
         _unrank_block, array, n, k, order, workers,
-        new_axis=array.ndim, chunks=array.chunks + ((k,),), dtype=UINT16, meta=_meta(UINT16, array.ndim + 1),
+        new_axis=array.ndim, chunks=array.chunks + ((k,),), dtype=vertices, meta=_meta(vertices, array.ndim + 1),
     )
 
 
 def _faces_block(
-    ranks: NDArray[Any], n: int, k: int, order: str, workers: int | None, up: bool, block_info: BlockInfo | None = None
+    ranks: NDArray[Any], n: int, k: int, order: str, dtype: np.dtype[Any], workers: int | None, up: bool,
+    block_info: BlockInfo | None = None,
 ) -> NDArray[Any]:
     function = _core.cofaces if up else _core.faces
-    return _computed(function(_ranks(ranks), n, k, order, workers, _starts(block_info, 0)))
+    return _computed(function(_ranks(ranks), n, k, order, dtype, workers, _starts(block_info, 0)))
 
 
-def _neighbours(ranks: ArrayLike | Any, n: int, k: int, order: str, workers: int | None, up: bool) -> Array:
+def _neighbours(
+    ranks: ArrayLike | Any, n: int, k: int, order: str, dtype: DTypeLike | None, workers: int | None, up: bool
+) -> Array:
     array = _as_dask(ranks, "ranks")
-    probe = (_cofaces if up else _faces)(np.zeros(0, array.dtype), n, k, order=order, workers=workers)
+    probe = (_cofaces if up else _faces)(np.zeros(0, array.dtype), n, k, order=order, dtype=dtype, workers=workers)
     width = probe.shape[-1]
     return _map_blocks(
-        _faces_block, array, n, k, order, workers, up,
+        _faces_block, array, n, k, order, probe.dtype, workers, up,
         new_axis=array.ndim, chunks=array.chunks + ((width,),), dtype=probe.dtype,
         meta=_meta(probe.dtype, array.ndim + 1),
     )
 
 
-def faces(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", workers: int | None = 1) -> Array:
+def faces(
+    ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", dtype: DTypeLike | None = None, workers: int | None = 1
+) -> Array:
     """Ranks of the faces of k-subsets given by ranks in a Dask array, as `combinatorial.faces`.
 
     Parameters
     ----------
     ranks : dask.array.Array or array_like of int
-        Ranks of k-subsets, any shape.
-    n, k, order
+        Ranks of k-subsets, any shape: any integer dtype, uint128, or Python
+        ints of any size.
+    n, k, order, dtype
         As in `combinatorial.faces`.
     workers : int, optional
         Threads per block; 1 by default, as dask already runs blocks in parallel.
@@ -381,8 +469,9 @@ def faces(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", workers
     Returns
     -------
     dask.array.Array, shape ``ranks.shape + (k,)``
-        The chunks of `ranks` and one chunk of k faces; int64, or uint64
-        when C(n, k - 1) > 2^63.
+        The chunks of `ranks` and one chunk of k faces; of `dtype`, by
+        default int64 when C(n, k - 1) <= 2^63, uint64 when
+        C(n, k - 1) <= 2^64, uint128 when C(n, k - 1) <= 2^128.
 
     Raises
     ------
@@ -398,22 +487,25 @@ def faces(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", workers
     array([[4, 1, 0],
            [9, 8, 7]])
     """
-    return _neighbours(ranks, n, k, order, workers, up=False)
+    return _neighbours(ranks, n, k, order, dtype, workers, up=False)
 
 
-def cofaces(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", workers: int | None = 1) -> Array:
+def cofaces(
+    ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", dtype: DTypeLike | None = None, workers: int | None = 1
+) -> Array:
     """Ranks of the cofaces of k-subsets given by ranks in a Dask array, as `combinatorial.cofaces`.
 
     Parameters
     ----------
-    ranks, n, k, order, workers
+    ranks, n, k, order, dtype, workers
         As in `faces`.
 
     Returns
     -------
     dask.array.Array, shape ``ranks.shape + (n - k,)``
-        The chunks of `ranks` and one chunk of n - k cofaces; int64, or
-        uint64 when C(n, k + 1) > 2^63.
+        The chunks of `ranks` and one chunk of n - k cofaces; of `dtype`,
+        by default int64 when C(n, k + 1) <= 2^63, uint64 when
+        C(n, k + 1) <= 2^64, uint128 when C(n, k + 1) <= 2^128.
 
     Raises
     ------
@@ -428,13 +520,13 @@ def cofaces(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", worke
     array([[0, 1, 2],
            [5, 8, 9]])
     """
-    return _neighbours(ranks, n, k, order, workers, up=True)
+    return _neighbours(ranks, n, k, order, dtype, workers, up=True)
 
 
 # --- Enumeration ---------------------------------------------------------------
 
 
-def _combinations_block(n: int, k: int, order: str, start: int, block_info: BlockInfo | None = None) -> NDArray[np.uint16]:
+def _combinations_block(n: int, k: int, order: str, start: int, block_info: BlockInfo | None = None) -> NDArray[Any]:
     assert block_info is not None
     first, last = block_info[None]["array-location"][0]
     return _combinations(n, k, order=order, start=start + first, stop=start + last, workers=1)
@@ -451,19 +543,21 @@ def combinations(
     Parameters
     ----------
     n, k, order, start, stop
-        As in `combinatorial.combinations`.
+        As in `combinatorial.combinations`: `start` and `stop` are Python
+        ints of any size.
     chunks : int, tuple or "auto", optional
         Rows per block (2^20 by default), or dask-style chunks for the row
         axis or for both axes; the last axis is always one chunk.
 
     Returns
     -------
-    dask.array.Array of uint16, shape (stop - start, k)
+    dask.array.Array of uint16 or uint32, shape (stop - start, k)
+        uint16 when n <= 65536, uint32 above.
 
     Raises
     ------
     OverflowError
-        If C(n, k) is 2^64 or more.
+        If C(n, k) is more than 2^128.
     ValueError
         As `combinatorial.combinations`, for chunks that split the last axis,
         and for more than 2^17 blocks.
@@ -481,9 +575,10 @@ def combinations(
            [0, 3, 4]], dtype=uint16)
     """
     n, k, order, start, stop, _, _ = _core.slice_arguments(n, k, order, start, stop, 1, 1)
-    row_chunks = _row_chunks(chunks, stop - start, k)
+    vertices = _core.vertex_dtype(n)
+    row_chunks = _row_chunks(chunks, stop - start, k, vertices)
     return _map_blocks(
-        _combinations_block, n, k, order, start, chunks=(row_chunks, (k,)), dtype=UINT16, meta=_meta(UINT16, 2)
+        _combinations_block, n, k, order, start, chunks=(row_chunks, (k,)), dtype=vertices, meta=_meta(vertices, 2)
     )
 
 
@@ -515,8 +610,8 @@ def _product(values: list[int]) -> int:
 
 
 # Bound on the error of one term of a log-ratio sum: the four logarithms of
-# floats below 2^64, each within a few ulps of at most 44.4, and three
-# roundings of sums below 90 stay under 1e-13.
+# floats below 2^128, each within a few ulps of at most 88.8, and three
+# roundings of sums below 180 stay under 3e-13.
 SLACK_PER_TERM = 1e-12
 
 
@@ -530,7 +625,7 @@ class _Hypergeometric:
     The test u * hat(x) <= f(x) / f(m) is made on logarithms summed in floats
     with a proven error bound, and in exact integer arithmetic when the two
     sides are closer than that bound. Work per draw grows with the standard
-    deviation only, so populations up to 2^64 cost what small ones do.
+    deviation only, so populations up to 2^128 cost what small ones do.
     """
 
     def __init__(self, good: int, bad: int, draws: int) -> None:
@@ -651,6 +746,42 @@ def _distinct(rng: np.random.Generator, population: int, count: int) -> NDArray[
     return _core.distinct_ranks(int(rng.integers(0, 2**64, dtype=np.uint64)), population, count)
 
 
+def _uint128(hi: NDArray[np.uint64], lo: NDArray[np.uint64]) -> NDArray[Any]:
+    values = np.empty(hi.shape, UINT128)
+    values["hi"], values["lo"] = hi, lo
+    return values
+
+
+def _distinct_wide(rng: np.random.Generator, population: int, count: int) -> NDArray[Any]:
+    """`count` distinct uniform values below `population` (up to 2^128), in random order, as uint128.
+
+    Uniform draws of the bit length of `population - 1`, kept when below it
+    (at least half are) and when not seen before: the values first seen, in
+    the order first seen, are a uniform sample in random order. Meant for
+    populations of 2^64 or more, where repeats are rare; any works.
+    """
+    top = population - 1
+    bits = top.bit_length()
+    top_hi, top_lo = np.uint64(top >> 64), np.uint64(top & WORD)
+    kept = np.empty(0, UINT128)
+    while kept.size < count:
+        draws = 2 * (count - kept.size) + 16
+        hi = rng.integers(0, 1 << max(bits - 64, 0), size=draws, dtype=np.uint64)
+        lo = rng.integers(0, 1 << min(bits, 64), size=draws, dtype=np.uint64)
+        below = (hi < top_hi) | ((hi == top_hi) & (lo <= top_lo))
+        kept = np.concatenate([kept, _uint128(hi[below], lo[below])])
+        _, first = np.unique(kept, return_index=True)  # the first of equal values
+        kept = kept[np.sort(first)]
+    return kept[:count]
+
+
+def _plus(values: NDArray[Any], offset: int) -> NDArray[Any]:
+    """values (uint64 or uint128) + offset as uint128, for sums below 2^128."""
+    hi, lo = (values["hi"], values["lo"]) if values.dtype == UINT128 else (np.zeros(values.shape, UINT64), values)
+    low = lo + np.uint64(offset & WORD)  # wraps: the carry is where it became smaller
+    return _uint128(hi + np.uint64(offset >> 64) + (low < lo), low)
+
+
 Seed = tuple[Any, tuple[int, ...], int]
 
 
@@ -669,16 +800,22 @@ def _generator(seed: Seed, index: int) -> np.random.Generator:
 
 def _sample_block(
     n: int, k: int, total: int, size: int, per_block: int, seed: Seed, block_info: BlockInfo | None = None
-) -> NDArray[np.uint16]:
+) -> NDArray[Any]:
     assert block_info is not None
     block = int(block_info[None]["chunk-location"][0])
     first, last = block_info[None]["array-location"][0]
     low, high = _bound(total, size, per_block, block), _bound(total, size, per_block, block + 1)
-    ranks = _distinct(_generator(seed, block + 1), high - low, last - first)
-    return _unrank(ranks + np.uint64(low), n, k, workers=1)
+    rng, count = _generator(seed, block + 1), last - first
+    if high - low > WORD:
+        ranks = _plus(_distinct_wide(rng, high - low, count), low)
+    elif high - 1 > WORD:
+        ranks = _plus(_distinct(rng, high - low, count), low)
+    else:
+        ranks = _distinct(rng, high - low, count) + np.uint64(low)
+    return _unrank(ranks, n, k, workers=1)
 
 
-def _sample_repeats_block(n: int, k: int, seed: Seed, block_info: BlockInfo | None = None) -> NDArray[np.uint16]:
+def _sample_repeats_block(n: int, k: int, seed: Seed, block_info: BlockInfo | None = None) -> NDArray[Any]:
     assert block_info is not None
     block = int(block_info[None]["chunk-location"][0])
     first, last = block_info[None]["array-location"][0]
@@ -693,7 +830,7 @@ def sample(
     Parameters
     ----------
     n, k : int
-        The vertex count (at most 65536) and the size of each combination.
+        The vertex count (at most 2^32) and the size of each combination.
     size : int
         Rows of the sample.
     rng : None, int, sequence of int, numpy.random.SeedSequence or numpy.random.Generator, optional
@@ -707,8 +844,8 @@ def sample(
 
     Returns
     -------
-    dask.array.Array of uint16, shape (size, k)
-        Rows smallest vertex first. Without repeats block b holds the sampled
+    dask.array.Array of uint16 or uint32, shape (size, k)
+        Rows smallest vertex first, uint16 when n <= 65536, uint32 above. Without repeats block b holds the sampled
         ranks of the b-th slice of [0, C(n, k)) in random order, so blocks
         come in order of rank: the whole array is a uniform sample, but a
         slice of its rows is not; ask for the size wanted instead.
@@ -716,8 +853,8 @@ def sample(
     Raises
     ------
     ValueError
-        Without repeats, if size > C(n, k) or C(n, k) is 2^64 or more; if
-        k > n; for more than 2^17 blocks.
+        Without repeats, if size > C(n, k) or C(n, k) is more than 2^128;
+        if k > n; for more than 2^17 blocks.
     TypeError
         For an `rng` of another kind.
 
@@ -728,7 +865,7 @@ def sample(
     slice follows the multivariate hypergeometric law; the client draws these
     counts exactly, by splitting the slices in halves and drawing the
     univariate hypergeometric count of each left half, with an exact rejection
-    sampler that works for populations up to 2^64. Given the counts, each
+    sampler that works for populations up to 2^128. Given the counts, each
     block draws its own count of distinct ranks uniformly in its slice, from
     its own child of the seed (``SeedSequence.spawn``), and unranks them. The
     slices are disjoint, so no row repeats across blocks, and the result is
@@ -750,21 +887,22 @@ def sample(
     _check_blocks(size, per_block)
     if total is None and not replace and size:
         raise ValueError(
-            f"C({n}, {k}) is 2^64 or more: without repeats the sample is drawn by rank, which must fit 64 "
+            f"C({n}, {k}) is more than 2^128: without repeats the sample is drawn by rank, which must fit 128 "
             "bits; use replace=True, or combinatorial.sample in memory"
         )
     seed = _seed(rng)  # once every argument is checked, so that a failed call leaves a Generator as it was
-    meta = _meta(UINT16, 2)
+    vertices = _core.vertex_dtype(n)
+    meta = _meta(vertices, 2)
     if size == 0:
-        empty: Array = da.zeros((0, k), dtype=UINT16, chunks=(1, -1))
+        empty: Array = da.zeros((0, k), dtype=vertices, chunks=(1, -1))
         return empty
     if replace:
         row_chunks = da.core.normalize_chunks((per_block, -1), shape=(size, k))
-        return _map_blocks(_sample_repeats_block, n, k, seed, chunks=row_chunks, dtype=UINT16, meta=meta)
+        return _map_blocks(_sample_repeats_block, n, k, seed, chunks=row_chunks, dtype=vertices, meta=meta)
     assert total is not None
     blocks = -(-size // per_block)
     bounds = [_bound(total, size, per_block, b) for b in range(blocks + 1)]
     counts = _stratum_counts(_generator(seed, 0), bounds, size)
     return _map_blocks(
-        _sample_block, n, k, total, size, per_block, seed, chunks=(tuple(counts), (k,)), dtype=UINT16, meta=meta
+        _sample_block, n, k, total, size, per_block, seed, chunks=(tuple(counts), (k,)), dtype=vertices, meta=meta
     )
