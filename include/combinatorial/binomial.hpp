@@ -18,10 +18,12 @@ namespace combinatorial {
 // The value binom() returns when C(n, k) is 2^64 or more.
 inline constexpr std::uint64_t binom_saturated = std::numeric_limits<std::uint64_t>::max();
 
-// a + b, or binom_saturated when the sum does not fit 64 bits.
-constexpr std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
-  std::uint64_t sum = 0;
-  return __builtin_add_overflow(a, b, &sum) ? binom_saturated : sum;
+// a + b, or the largest T when the sum does not fit T (binom_saturated for
+// 64 bits).
+template <typename T>
+constexpr T saturating_add(T a, T b) noexcept {
+  T sum = 0;
+  return __builtin_add_overflow(a, b, &sum) ? ~T{0} : sum;
 }
 
 // C(n, k), exact whenever it is below 2^64, otherwise binom_saturated.
@@ -64,40 +66,89 @@ constexpr bool binom_overflows(std::uint64_t n, std::uint64_t k) noexcept {
   return m >= 2 && binom(n, m) == binom_saturated;
 }
 
+// C(n, k) below 2^128 exactly, with `overflow` set (and 2^128 - 1 returned)
+// when it is 2^128 or more. Does not allocate; at most about 128 steps.
+//
+// The same recurrence as binom(), v <- v * f / j with f = n - m + j, but
+// v * f may exceed 128 bits where the quotient does not. With v = q j + r,
+// v f / j = q f + r f / j, and r f / j is an integer since the other two
+// are; r f < j f < 2^96, and q f overflowing proves the result does.
+constexpr WideRank binom_wide(std::uint64_t n, std::uint64_t k, bool& overflow) noexcept {
+  overflow = false;
+  if (k > n) return 0;
+  const std::uint64_t m = std::min(k, n - k);
+  if (m == 0) return 1;
+  WideRank v = n - m + 1;
+  for (std::uint64_t j = 2; j <= m; ++j) {
+    const std::uint64_t f = n - m + j;
+    WideRank scaled = 0;
+    if (__builtin_mul_overflow(v / j, static_cast<WideRank>(f), &scaled) ||
+        __builtin_add_overflow(scaled, v % j * f / j, &v)) {
+      overflow = true;
+      return ~WideRank{0};
+    }
+  }
+  return v;
+}
+
+// C(n, k) below 2^128, saturated at 2^128 - 1 above: a coefficient that
+// compares above every rank. Does not allocate.
+constexpr WideRank binom_wide(std::uint64_t n, std::uint64_t k) noexcept {
+  bool overflow = false;
+  return binom_wide(n, k, overflow);
+}
+
+// C(n, k) as a cell of type C holds it: binom()'s bits for Cell, binom_wide()
+// for WideCell. Does not allocate.
+template <typename C>
+constexpr C binom_cell(std::uint64_t n, std::uint64_t k) noexcept {
+  if constexpr (std::is_same_v<C, WideCell>) {
+    return binom_wide(n, k);
+  } else {
+    static_assert(std::is_same_v<C, Cell>, "tables hold Cell or WideCell");
+    return static_cast<Cell>(binom(n, k));
+  }
+}
+
 // Largest binomial table that precompute() builds: 32 MB of cells, so
 // that a rebuild, which holds the old rows until the new ones are filled,
 // peaks at 64 MB. It holds every n <= 65536 with k <= 33 (17.5 MiB), all
 // that unranking needs once k > n / 2 goes through the complement.
 inline constexpr std::int64_t max_table_bytes = 32'000'000;
-inline constexpr std::int64_t max_table_cells = max_table_bytes / static_cast<std::int64_t>(sizeof(Cell));
+template <typename C = Cell>
+inline constexpr std::int64_t max_cells_of = max_table_bytes / static_cast<std::int64_t>(sizeof(C));
+inline constexpr std::int64_t max_table_cells = max_cells_of<Cell>;
 
-// Cells a table for (n, k) needs, (n + 2) x (k + 2), or -1 when that exceeds
-// max_table_cells or a bound is negative. Does not allocate.
+// Cells of type C a table for (n, k) needs, (n + 2) x (k + 2), or -1 when
+// that exceeds the 32 MB bound or a bound is negative. Does not allocate.
+template <typename C = Cell>
 constexpr std::int64_t table_cells_needed(std::int64_t n, std::int64_t k) noexcept {
-  if (n < 0 || k < 0 || n > max_table_cells || k > max_table_cells) return -1;
-  const std::int64_t cells = (n + 2) * (k + 2);  // both factors <= max_table_cells + 2
-  return cells <= max_table_cells ? cells : -1;
+  constexpr std::int64_t most = max_cells_of<C>;
+  if (n < 0 || k < 0 || n > most || k > most) return -1;
+  const std::int64_t cells = (n + 2) * (k + 2);  // both factors <= most + 2
+  return cells <= most ? cells : -1;
 }
 
 // The cells of a table covering exactly 0..n x 0..k: (k + 2) rows of n + 2
 // cells, row j holding C(m, j) at m, with a spare row and a spare column of
 // zeros so that loops may read one past their last index. Allocates.
-// Precondition: table_cells_needed(n, k) >= 0.
+// Precondition: table_cells_needed<C>(n, k) >= 0.
 //
 // Filled by Pascal's rule with saturating addition, O(n * k). A cell equals
-// binom() bit for bit: both are exact below 2^64, and a true value of 2^64
-// or more is the sum of two terms of which one saturated or whose sum
-// overflows, so the cell saturates exactly when binom() does.
-inline std::vector<Cell> table_cells(std::int64_t n, std::int64_t k) {
-  std::vector<Cell> cells(static_cast<std::size_t>(table_cells_needed(n, k)), 0);
+// binom_cell() bit for bit: both are exact below 2^64 (2^128 for WideCell),
+// and a true value beyond is the sum of two terms of which one saturated or
+// whose sum overflows, so the cell saturates exactly when binom_cell() does.
+template <typename C = Cell>
+std::vector<C> table_cells(std::int64_t n, std::int64_t k) {
+  using U = std::conditional_t<std::is_same_v<C, Cell>, std::uint64_t, C>;  // cells are read as unsigned
+  std::vector<C> cells(static_cast<std::size_t>(table_cells_needed<C>(n, k)), 0);
   const std::size_t stride = static_cast<std::size_t>(n + 2);
   for (std::int64_t c = 0; c <= n; ++c) cells[static_cast<std::size_t>(c)] = 1;
   for (std::int64_t j = 1; j <= std::min(k, n); ++j) {
-    const Cell* above = cells.data() + static_cast<std::size_t>(j - 1) * stride;
-    Cell* cur = cells.data() + static_cast<std::size_t>(j) * stride;
+    const C* above = cells.data() + static_cast<std::size_t>(j - 1) * stride;
+    C* cur = cells.data() + static_cast<std::size_t>(j) * stride;
     for (std::int64_t c = j; c <= n; ++c) {
-      cur[c] = static_cast<Cell>(saturating_add(static_cast<std::uint64_t>(above[c - 1]),
-                                                static_cast<std::uint64_t>(cur[c - 1])));
+      cur[c] = static_cast<C>(saturating_add(static_cast<U>(above[c - 1]), static_cast<U>(cur[c - 1])));
     }
   }
   return cells;
@@ -107,8 +158,10 @@ inline std::vector<Cell> table_cells(std::int64_t n, std::int64_t k) {
 // max_k, row j starting at cells + j * stride, as table_cells() lays it out.
 // The kernels take one as their explicit argument; whoever owns the cells
 // keeps them alive and unchanged while a view is in use.
-struct TableView {
-  const Cell* cells = nullptr;
+template <typename C>
+struct BasicTableView {
+  using cell_type = C;
+  const C* cells = nullptr;
   std::size_t stride = 0;
   std::int64_t max_n = -1;
   std::int64_t max_k = -1;
@@ -120,34 +173,41 @@ struct TableView {
   }
 
   // Row k, indexed by m. Precondition: covers(0, k).
-  const Cell* row(std::int64_t k) const noexcept {
+  const C* row(std::int64_t k) const noexcept {
     return cells + static_cast<std::size_t>(k) * stride;
   }
 
-  // C(n, k) as binom() gives it, from the cells when covered; 0 when k < 0 or
-  // k > n. Does not allocate.
-  Cell operator()(std::int64_t n, std::int64_t k) const noexcept {
+  // C(n, k) as binom_cell() gives it, from the cells when covered; 0 when
+  // k < 0 or k > n. Does not allocate.
+  C operator()(std::int64_t n, std::int64_t k) const noexcept {
     if (covers(n, k)) return row(k)[n];
     if (k < 0 || k > n) return 0;
-    return static_cast<Cell>(binom(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(k)));
+    return binom_cell<C>(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(k));
   }
 };
 
+using TableView = BasicTableView<Cell>;
+using WideTableView = BasicTableView<WideCell>;
+
 // An immutable table for (n, k), for sharing between threads: built whole,
 // then only read. Allocates on construction.
-// Precondition: table_cells_needed(n, k) >= 0.
-class CoefficientTable {
+// Precondition: table_cells_needed<C>(n, k) >= 0.
+template <typename C>
+class BasicCoefficientTable {
  public:
-  CoefficientTable(std::int64_t n, std::int64_t k)
-      : cells_(table_cells(n, k)), view_{cells_.data(), static_cast<std::size_t>(n + 2), n, k} {}
-  CoefficientTable(const CoefficientTable&) = delete;
-  CoefficientTable& operator=(const CoefficientTable&) = delete;
-  const TableView& view() const noexcept { return view_; }
+  BasicCoefficientTable(std::int64_t n, std::int64_t k)
+      : cells_(table_cells<C>(n, k)), view_{cells_.data(), static_cast<std::size_t>(n + 2), n, k} {}
+  BasicCoefficientTable(const BasicCoefficientTable&) = delete;
+  BasicCoefficientTable& operator=(const BasicCoefficientTable&) = delete;
+  const BasicTableView<C>& view() const noexcept { return view_; }
 
  private:
-  std::vector<Cell> cells_;
-  TableView view_;
+  std::vector<C> cells_;
+  BasicTableView<C> view_;
 };
+
+using CoefficientTable = BasicCoefficientTable<Cell>;
+using WideCoefficientTable = BasicCoefficientTable<WideCell>;
 
 // A cache of C(n, k) for 0 <= n <= max_n, 0 <= k <= max_k, read by the hot
 // loops, with binom() answering everything outside it. Cells hold the bits of

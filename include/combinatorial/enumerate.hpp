@@ -259,17 +259,17 @@ class BlockRows {
 
 // For any k: each row is the previous one, copied, with its running column
 // one higher or, at the end of a block, the successor step applied.
-template <Order O>
-void write_rows_by_copy(const Vertex* first, std::int64_t n, std::int64_t k,
-                        std::size_t rows, Vertex* out) noexcept {
+template <Order O, typename V>
+void write_rows_by_copy(const V* first, std::int64_t n, std::int64_t k,
+                        std::size_t rows, V* out) noexcept {
   constexpr bool Lex = is_lex<O>();
   const std::int64_t j = Lex ? k - 1 : 0;
   const auto width = static_cast<std::size_t>(k);
-  std::memmove(out, first, width * sizeof(Vertex));
+  std::memmove(out, first, width * sizeof(V));
   for (std::size_t r = 1; r < rows; ++r) {
-    Vertex* o = out + r * width;
-    std::memcpy(o, o - width, width * sizeof(Vertex));
-    if (o[j] + 1 < (Lex ? n : o[1])) {
+    V* o = out + r * width;
+    std::memcpy(o, o - width, width * sizeof(V));
+    if (static_cast<std::int64_t>(o[j]) + 1 < (Lex ? n : static_cast<std::int64_t>(o[1]))) {
       ++o[j];
     } else {
       successor<O>(o, n, k);
@@ -340,11 +340,34 @@ void enumerate(const Vertex* first, std::int64_t n, std::int64_t k, std::size_t 
 
 // Writes `rows` consecutive combinations in order O, k vertices each,
 // smallest first, starting with `first` itself: as enumerate_lex below for
-// lex, with the colex rank for colex.
-template <Order O>
-void enumerate_rows(const Vertex* first, std::int64_t n, std::int64_t k, std::size_t rows,
-                    Vertex* out) noexcept {
-  detail::enumerate<O>(first, n, k, rows, out);
+// lex, with the colex rank for colex. Vertices of any width: WideVertex rows
+// are copied row to row and stepped (pairs in lex, the common wide case,
+// as a run of the second column per first vertex).
+template <Order O, typename V>
+void enumerate_rows(const V* first, std::int64_t n, std::int64_t k, std::size_t rows, V* out) noexcept {
+  if constexpr (std::is_same_v<V, Vertex>) {
+    detail::enumerate<O>(first, n, k, rows, out);
+  } else {
+    if (rows == 0 || k == 0) return;
+    if (k == 1) {
+      const V v = first[0];
+      for (std::size_t r = 0; r < rows; ++r) out[r] = static_cast<V>(v + r);
+    } else if (k == 2 && is_lex<O>()) {
+      V a = first[0], b = first[1];
+      for (std::size_t r = 0; r < rows;) {
+        // Rows (a, b), (a, b + 1), ..., (a, n - 1), then (a + 1, a + 2).
+        const std::size_t run = std::min<std::size_t>(rows - r, static_cast<std::size_t>(n - b));
+        for (std::size_t i = 0; i < run; ++i, ++r) {
+          out[2 * r] = a;
+          out[2 * r + 1] = static_cast<V>(b + i);
+        }
+        ++a;
+        b = static_cast<V>(a + 1);
+      }
+    } else {
+      detail::write_rows_by_copy<O>(first, n, k, rows, out);
+    }
+  }
 }
 
 // Writes `rows` consecutive combinations in lex order, k vertices each,

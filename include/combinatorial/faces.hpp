@@ -13,11 +13,14 @@
 //
 // Exactness: every coefficient read is 0 or a term of the rank of some subset
 // the row or one of its results is, so it lies below C(n, k), C(n, k - 1) or
-// C(n, k + 1), all below 2^64 by the caller's guarantee; a table that
-// saturates at 2^64 still returns it exactly. The sums in between may wrap,
-// but they only add and subtract, so they are exact modulo 2^64, and the final
-// values, being ranks, lie in [0, 2^64): unsigned wrap-around gives them
-// exactly.
+// C(n, k + 1), all below 2^w for ranks of w bits (64 or 128) by the
+// caller's guarantee; a table that saturates at 2^w still returns it
+// exactly. The sums in between may wrap, but they only add and subtract, so
+// they are exact modulo 2^w, and the final values, being ranks, lie in
+// [0, 2^w): unsigned wrap-around gives them exactly.
+//
+// Vertices come as any V, ranks go out as any Out that a rank of the
+// coefficients' type R converts to and from (StoredWideRank for 128 bits).
 #pragma once
 
 #include <cstddef>
@@ -32,36 +35,38 @@ namespace combinatorial {
 // order O of their k faces to out, count * k values row by row; column j drops
 // the j-th smallest vertex. Does not allocate.
 // Preconditions: each row strictly increasing with vertices below n; k <= n;
-// C(n, k) and C(n, k - 1) below 2^64; coef(m, j) gives C(m, j) (0 when
-// j > m) for 0 <= m <= n, 0 <= j <= k wherever it is below 2^64.
-template <Order O, typename Coefficients>
-void face_ranks(const Vertex* rows, std::size_t count, std::size_t k, std::uint64_t n, Coefficients coef,
-                Rank* out) noexcept {
+// C(n, k) and C(n, k - 1) below 2^w; coef(m, j) gives C(m, j) (0 when
+// j > m) for 0 <= m <= n, 0 <= j <= k wherever it is below 2^w.
+template <Order O, typename Coefficients, typename V, typename Out>
+void face_ranks(const V* rows, std::size_t count, std::size_t k, std::uint64_t n, Coefficients coef,
+                Out* out) noexcept {
+  using R = decltype(coef(0, 0));
   if (k == 0) return;
   constexpr bool colex = !is_lex<O>();
   const auto kk = static_cast<std::int64_t>(k);
   const auto top = static_cast<std::int64_t>(n) - 1;
   // Face of c_j: vertices before j keep position i (colex weight i + 1, lex
   // (k - 1) - i), those after drop to i - 1 (colex weight i, lex k - i).
-  const auto kept = [&](Vertex c, std::int64_t i) {
+  const auto kept = [&](V c, std::int64_t i) {
     return colex ? coef(c, i + 1) : coef(top - c, kk - 1 - i);
   };
-  const auto moved = [&](Vertex c, std::int64_t i) {
+  const auto moved = [&](V c, std::int64_t i) {
     return colex ? coef(c, i) : coef(top - c, kk - i);
   };
-  const Rank last = colex ? 0 : coef(top + 1, kk - 1) - 1;
+  const R last = colex ? 0 : coef(top + 1, kk - 1) - 1;
   for (std::size_t r = 0; r < count; ++r, rows += k, out += k) {
     // Forward: out[j] = sum of kept terms before j.
-    Rank prefix = 0;
+    R prefix = 0;
     for (std::size_t j = 0; j + 1 < k; ++j) {
       out[j] = prefix;
       prefix += kept(rows[j], static_cast<std::int64_t>(j));
     }
     out[k - 1] = prefix;
     // Backward: add the moved terms after j.
-    Rank suffix = 0;
+    R suffix = 0;
     for (std::size_t j = k - 1;; --j) {
-      out[j] = colex ? out[j] + suffix : last - out[j] - suffix;
+      const auto here = static_cast<R>(out[j]);  // written above as an R
+      out[j] = colex ? here + suffix : last - here - suffix;
       if (j == 0) break;
       suffix += moved(rows[j], static_cast<std::int64_t>(j));
     }
@@ -73,11 +78,12 @@ void face_ranks(const Vertex* rows, std::size_t count, std::size_t k, std::uint6
 // column j adds the j-th smallest vertex missing from the row. Does not
 // allocate.
 // Preconditions: each row strictly increasing with vertices below n; k <= n;
-// C(n, k) and C(n, k + 1) below 2^64; coef(m, j) gives C(m, j) (0 when
-// j > m) for 0 <= m <= n, 0 <= j <= k + 1 wherever it is below 2^64.
-template <Order O, typename Coefficients>
-void coface_ranks(const Vertex* rows, std::size_t count, std::size_t k, std::uint64_t n, Coefficients coef,
-                  Rank* out) noexcept {
+// C(n, k) and C(n, k + 1) below 2^w; coef(m, j) gives C(m, j) (0 when
+// j > m) for 0 <= m <= n, 0 <= j <= k + 1 wherever it is below 2^w.
+template <Order O, typename Coefficients, typename V, typename Out>
+void coface_ranks(const V* rows, std::size_t count, std::size_t k, std::uint64_t n, Coefficients coef,
+                  Out* out) noexcept {
+  using R = decltype(coef(0, 0));
   if (k >= n) return;
   constexpr bool colex = !is_lex<O>();
   const auto kk = static_cast<std::int64_t>(k);
@@ -86,19 +92,19 @@ void coface_ranks(const Vertex* rows, std::size_t count, std::size_t k, std::uin
   // Adding v with p vertices below it: those before keep position i (colex
   // weight i + 1, lex (k + 1) - i), v takes position p, those after rise to
   // i + 1 (colex weight i + 2, lex k - i).
-  const auto kept = [&](Vertex c, std::int64_t i) {
+  const auto kept = [&](V c, std::int64_t i) {
     return colex ? coef(c, i + 1) : coef(top - c, kk + 1 - i);
   };
-  const auto moved = [&](Vertex c, std::int64_t i) {
+  const auto moved = [&](V c, std::int64_t i) {
     return colex ? coef(c, i + 2) : coef(top - c, kk - i);
   };
-  const Rank last = colex ? 0 : coef(nn, kk + 1) - 1;
+  const R last = colex ? 0 : coef(nn, kk + 1) - 1;
   for (std::size_t r = 0; r < count; ++r, rows += k) {
     // base: the terms of the row's vertices for the current gap p, all moved
     // at p = 0; lex folds them into last - sum.
-    Rank sum = 0;
+    R sum = 0;
     for (std::size_t i = 0; i < k; ++i) sum += moved(rows[i], static_cast<std::int64_t>(i));
-    Rank base = colex ? sum : last - sum;
+    R base = colex ? sum : last - sum;
     std::int64_t v = 0;
     for (std::int64_t p = 0;; ++p) {
       // The gap below c_p (below n after the last vertex): each coface there
@@ -111,7 +117,7 @@ void coface_ranks(const Vertex* rows, std::size_t count, std::size_t k, std::uin
       }
       if (p == kk) break;
       // c_p passes from the moved terms to the kept ones.
-      const Rank change = kept(rows[p], p) - moved(rows[p], p);
+      const R change = kept(rows[p], p) - moved(rows[p], p);
       base = colex ? base + change : base - change;
       v = end + 1;
     }

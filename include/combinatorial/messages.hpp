@@ -33,11 +33,12 @@ inline std::uint64_t combination_count(std::uint64_t n, std::uint64_t k) {
   return binom(n, k);
 }
 
-// n is above max_vertex_count; n as the caller wrote it.
+// n is above vertex_limit<V>; n as the caller wrote it.
+template <typename V = Vertex>
 [[noreturn]] inline void throw_too_many_vertices(const std::string& n) {
   throw std::invalid_argument("n = " + n + " is too large: vertices are " +
-                              std::to_string(std::numeric_limits<Vertex>::digits) + "-bit, so n must be at most " +
-                              std::to_string(max_vertex_count));
+                              std::to_string(std::numeric_limits<V>::digits) + "-bit, so n must be at most " +
+                              std::to_string(vertex_limit<V>));
 }
 
 inline void check_vertex_count(std::uint64_t n) {
@@ -47,10 +48,15 @@ inline void check_vertex_count(std::uint64_t n) {
 // A rank outside [0, count), count = C(n, k): the rank as the caller's array
 // holds it, and its index as the module names indices.
 inline std::string rank_outside_text(const std::string& rank, bool negative, const std::string& index,
-                                     std::uint64_t n, std::uint64_t k, std::uint64_t count) {
+                                     std::uint64_t n, std::uint64_t k, const std::string& count) {
   const std::string where = "rank " + rank + " at index " + index;
   if (negative) return where + " is negative";
-  return where + " is not below C(" + std::to_string(n) + ", " + std::to_string(k) + ") = " + std::to_string(count);
+  return where + " is not below C(" + std::to_string(n) + ", " + std::to_string(k) + ") = " + count;
+}
+
+inline std::string rank_outside_text(const std::string& rank, bool negative, const std::string& index,
+                                     std::uint64_t n, std::uint64_t k, std::uint64_t count) {
+  return rank_outside_text(rank, negative, index, n, k, std::to_string(count));
 }
 
 // What is wrong with a row that holds vertex v, n or above, or holds v twice.

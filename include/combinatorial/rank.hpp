@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #if defined(__SSE4_1__)
 #include <smmintrin.h>
@@ -46,23 +47,24 @@ struct CheckedCoefficients {
 enum class RowCheck { decreasing, increasing, increasing_or_any_pair };
 
 // Whether the `size` values from `v`, read as rows of k, are all below
-// `limit` (at most max_vertex_count) and each row is in the order that Check asks for.
-// Does not allocate. With SSE4.1 it compares eight neighbouring pairs at a
-// time, masking the pairs that straddle two rows.
-template <RowCheck Check>
-bool rows_well_formed(const Vertex* v, std::size_t size, std::size_t k,
+// `limit` (at most vertex_limit<V>) and each row is in the order that Check
+// asks for. Does not allocate. With SSE4.1 it compares eight neighbouring
+// pairs of 16-bit vertices at a time, masking the pairs that straddle two
+// rows; wider vertices take the plain loop.
+template <RowCheck Check, typename V>
+bool rows_well_formed(const V* v, std::size_t size, std::size_t k,
                       std::uint64_t limit) noexcept {
   if (k == 0) return true;
   constexpr bool decreasing = Check == RowCheck::decreasing;
   const bool pairs_any_order = Check == RowCheck::increasing_or_any_pair && k == 2;
-  const auto pair_ok = [pairs_any_order](Vertex a, Vertex b) {
+  const auto pair_ok = [pairs_any_order](V a, V b) {
     return pairs_any_order ? a != b : decreasing ? a > b : a < b;
   };
   bool ok = true;
-  Vertex largest = 0;
+  V largest = 0;
   std::size_t i = 0;
 #if defined(__SSE4_1__)
-  static_assert(sizeof(Vertex) == 2, "the SSE4.1 checks compare vertices as eight 16-bit lanes");
+  if constexpr (sizeof(V) == 2)  // eight 16-bit lanes
   if (k <= 64 && size >= 9) {
     // masks[phase]: lane j compares elements i + j and i + j + 1, which lie
     // in one row unless (phase + j) % k == k - 1, with phase = i % k.
@@ -105,36 +107,40 @@ bool rows_well_formed(const Vertex* v, std::size_t size, std::size_t k,
 
 namespace detail {
 
-template <Order O, RowLayout Layout, std::size_t K, typename Coefficients>
-[[gnu::always_inline]] inline void rank_rows_body(const Vertex* first, std::size_t rows,
-                                                  std::size_t k, std::uint64_t n, std::int64_t* out,
+template <Order O, RowLayout Layout, std::size_t K, typename V, typename Out, typename Coefficients>
+[[gnu::always_inline]] inline void rank_rows_body(const V* first, std::size_t rows,
+                                                  std::size_t k, std::uint64_t n, Out* out,
                                                   Coefficients coef) noexcept {
   static_assert(K <= 64, "compile-time sizes are for short rows");
+  using R = decltype(coef(0, 0));
   constexpr bool Colex = !is_lex<O>();
   constexpr bool largest_first = Layout == RowLayout::largest_first;
   if constexpr (K != 0) k = K;
   if (k == 0) {
-    std::fill(out, out + rows, 0);
+    std::fill(out, out + rows, Out{});
   } else if (k == 1) {
-    std::copy(first, first + rows, out);  // the vertex itself in both orders
+    for (std::size_t i = 0; i < rows; ++i) out[i] = static_cast<Out>(R{first[i]});  // the vertex itself
   } else if (k == 2) {
     // g (g - 1) and a (a + 1) stay below 2^32 for 16-bit vertices; 32-bit
-    // unsigned products let the loop vectorise.
-    static_assert(max_vertex_count <= 65536, "pair ranks take 32-bit products of vertices");
+    // unsigned products let the loop vectorise. 32-bit vertices take 64-bit
+    // products, below 2^64 for n <= 2^32.
+    using Product = std::conditional_t<sizeof(V) == 2, std::uint32_t, std::uint64_t>;
+    static_assert(vertex_limit<V> <= 65536 || sizeof(Product) == 8, "pair products must not wrap");
+    static_assert(vertex_limit<V> <= (std::uint64_t{1} << 32), "pair ranks take 64-bit products at most");
     const auto lex_pairs = [&](auto nn) {  // C(n, 2) < 2^63 keeps n * a exact in 64 bits
       for (std::size_t i = 0; i < rows; ++i) {
-        const std::uint32_t g0 = first[2 * i], g1 = first[2 * i + 1];
-        const std::uint32_t a = std::min(g0, g1), b = std::max(g0, g1);
-        out[i] = static_cast<std::int64_t>(nn * a - a * (a + 1) / 2 + b - a - 1);
+        const Product g0 = first[2 * i], g1 = first[2 * i + 1];
+        const Product a = std::min(g0, g1), b = std::max(g0, g1);
+        out[i] = static_cast<Out>(nn * a - a * (a + 1) / 2 + b - a - 1);
       }
     };
     if constexpr (Colex) {
       for (std::size_t i = 0; i < rows; ++i) {
-        const std::uint32_t g0 = first[2 * i], g1 = first[2 * i + 1];
-        const std::uint32_t high = largest_first ? g0 : g1, low = largest_first ? g1 : g0;
-        out[i] = static_cast<std::int64_t>(low + high * (high - 1) / 2);
+        const Product g0 = first[2 * i], g1 = first[2 * i + 1];
+        const Product high = largest_first ? g0 : g1, low = largest_first ? g1 : g0;
+        out[i] = static_cast<Out>(low + high * (high - 1) / 2);
       }
-    } else if (n <= 65536) {
+    } else if (sizeof(V) == 2 && n <= 65536) {
       // The rank is below C(65536, 2) < 2^31 and n a < 2^32: all of it is
       // exact in 32 bits, which vectorise. A bound of the arithmetic, not
       // of the vertices: larger n take 64-bit products.
@@ -145,9 +151,9 @@ template <Order O, RowLayout Layout, std::size_t K, typename Coefficients>
   } else {
     const auto nn = static_cast<std::int64_t>(n);
     const auto kk = static_cast<std::int64_t>(k);
-    const Rank last_rank = Colex ? 0 : coef(nn, kk) - 1;
+    const R last_rank = Colex ? 0 : coef(nn, kk) - 1;
     for (std::size_t i = 0; i < rows; ++i, first += k) {
-      Rank sum = 0;
+      R sum = 0;
       for (std::size_t j = 0; j < k; ++j) {
         const std::int64_t g = first[j];
         // Row position j holds the vertex of weight k - j in the natural
@@ -156,7 +162,7 @@ template <Order O, RowLayout Layout, std::size_t K, typename Coefficients>
         const std::int64_t weight = largest_first == Colex ? kk - jj : jj + 1;
         sum += coef(Colex ? g : nn - 1 - g, weight);
       }
-      out[i] = static_cast<std::int64_t>(Colex ? sum : last_rank - sum);
+      out[i] = static_cast<Out>(Colex ? sum : last_rank - sum);
     }
   }
 }
@@ -178,26 +184,29 @@ static_assert(sizeof(Rank) == sizeof(std::int64_t), "rank_rows writes a Rank's b
 
 // Ranks `rows` rows of k vertices each, stored back to back from `first`,
 // into out, rows laid out as Layout says; lex pairs may come in either order.
-// Does not allocate.
+// Does not allocate. Vertices of any width V; ranks of the coefficients'
+// width, written as Out (int64 holding a Rank's bits, or StoredWideRank).
 // Preconditions: every row holds k distinct vertices below n in Layout's
-// order (lex pairs in either); C(n, k) < 2^64;
+// order (lex pairs in either); C(n, k) below 2^64 (2^128 for WideRank);
 // Coefficients reads C(m, j) for 0 <= m <= n and j <= k. K is k when known at
-// compile time, 0 when k is given at run time. With AVX-512 the pair loops
-// vectorise eight rows at a time; the table reads stay scalar, since gathers
-// measured no faster.
-template <Order O, RowLayout Layout, std::size_t K, typename Coefficients>
-void rank_rows(const Vertex* first, std::size_t rows, std::size_t k, std::uint64_t n,
-               std::int64_t* out, Coefficients coef) noexcept {
+// compile time, 0 when k is given at run time. With AVX-512 the narrow pair
+// loops vectorise eight rows at a time; the table reads stay scalar, since
+// gathers measured no faster.
+template <Order O, RowLayout Layout, std::size_t K, typename V, typename Out, typename Coefficients>
+void rank_rows(const V* first, std::size_t rows, std::size_t k, std::uint64_t n, Out* out,
+               Coefficients coef) noexcept {
 #if COMBINATORIAL_CPU_DISPATCH
-  if (has_avx512()) return detail::rank_rows_avx512<O, Layout, K>(first, rows, k, n, out, coef);
+  if constexpr (std::is_same_v<V, Vertex> && std::is_same_v<Out, std::int64_t>) {
+    if (has_avx512()) return detail::rank_rows_avx512<O, Layout, K>(first, rows, k, n, out, coef);
+  }
 #endif
   detail::rank_rows_body<O, Layout, K>(first, rows, k, n, out, coef);
 }
 
 // rank_rows with the loop unrolled for the common k. Same contract.
-template <Order O, RowLayout Layout, typename Coefficients>
-void rank_rows_for_k(const Vertex* first, std::size_t rows, std::size_t k, std::uint64_t n,
-                     std::int64_t* out, Coefficients coef) noexcept {
+template <Order O, RowLayout Layout, typename V, typename Out, typename Coefficients>
+void rank_rows_for_k(const V* first, std::size_t rows, std::size_t k, std::uint64_t n, Out* out,
+                     Coefficients coef) noexcept {
   switch (k) {
     case 3: return rank_rows<O, Layout, 3>(first, rows, k, n, out, coef);
     case 4: return rank_rows<O, Layout, 4>(first, rows, k, n, out, coef);

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -171,32 +172,34 @@ class RankSet {
 };
 
 // A row of k vertices with its hash.
+template <typename V>
 struct RowRef {
   std::uint64_t hash;
-  const Vertex* row;
+  const V* row;
 };
 
 // A set of rows, found by hash and compared in full; the rows themselves
 // stay where they are. Allocates 24 to 48 bytes per entry it is sized for,
 // zeroed; std::bad_alloc on failure.
+template <typename V>
 class RowSet {
  public:
   RowSet(std::size_t entries, std::int64_t k)
       : width_(static_cast<std::size_t>(k)),
         mask_(hash_slots_for(entries) - 1),
         shift_(static_cast<unsigned>(__builtin_clzll(mask_ + 1)) + 1),
-        slots_(std::make_unique<RowRef[]>(mask_ + 1)) {}
+        slots_(std::make_unique<RowRef<V>[]>(mask_ + 1)) {}
 
   // Adds r and says whether it was new. Precondition: no more entries than
   // sized for; r.row stays valid while the set is used.
-  bool insert(RowRef r) noexcept {
+  bool insert(RowRef<V> r) noexcept {
     for (auto i = static_cast<std::size_t>(r.hash >> shift_);; i = (i + 1) & mask_) {
-      RowRef& s = slots_[i];
+      RowRef<V>& s = slots_[i];
       if (s.row == nullptr) {
         s = r;
         return true;
       }
-      if (s.hash == r.hash && std::memcmp(s.row, r.row, width_ * sizeof(Vertex)) == 0) {
+      if (s.hash == r.hash && std::memcmp(s.row, r.row, width_ * sizeof(V)) == 0) {
         return false;
       }
     }
@@ -206,7 +209,7 @@ class RowSet {
   std::size_t width_;
   std::size_t mask_;
   unsigned shift_;
-  std::unique_ptr<RowRef[]> slots_;
+  std::unique_ptr<RowRef<V>[]> slots_;
 };
 
 // Judges candidates 0..m-1 of a round in order (see the top of the file).
@@ -463,13 +466,14 @@ static_assert(sizeof(VertexBits) <= 8192, "a bit per vertex must stay small enou
 
 // Sorts a row of distinct vertices in place. Short rows by counting, for
 // each vertex, the ones below it: its place, found without branches.
-inline void sort_row(Vertex* row, std::int64_t k) noexcept {
+template <typename V>
+void sort_row(V* row, std::int64_t k) noexcept {
   if (k > 32) {
     std::sort(row, row + k);
     return;
   }
-  Vertex v[32];
-  std::memcpy(v, row, static_cast<std::size_t>(k) * sizeof(Vertex));
+  V v[32];
+  std::memcpy(v, row, static_cast<std::size_t>(k) * sizeof(V));
   for (std::int64_t i = 0; i < k; ++i) {
     std::int64_t below = 0;
     for (std::int64_t j = 0; j < k; ++j) below += v[j] < v[i];
@@ -477,17 +481,63 @@ inline void sort_row(Vertex* row, std::int64_t k) noexcept {
   }
 }
 
+// What draw_row keeps between rows: for 16-bit vertices a bit per vertex
+// (8 KiB, no allocation); for wider ones, whose bit map could take 512 MiB,
+// a hash set of the draws of one row and the list of them, which allocate
+// 24 bytes per vertex drawn (grown as needed; std::bad_alloc on failure).
+template <typename V>
+struct RowScratch {
+  VertexBits bits = {};
+};
+
+template <>
+struct RowScratch<WideVertex> {
+  std::vector<std::uint64_t> slots;  // vertex + 1, 0 for free
+  std::vector<WideVertex> drawn;
+  std::uint64_t mask = 0;
+
+  // Makes room for d draws, all slots free.
+  void reserve(std::int64_t d) {
+    const auto wanted = std::bit_ceil(static_cast<std::uint64_t>(2 * d + 2));
+    if (slots.size() < wanted) slots.assign(wanted, 0);
+    mask = slots.size() - 1;
+    drawn.clear();
+  }
+  // Adds v, or returns false when it is in already.
+  bool insert(std::uint64_t v) noexcept {
+    for (std::uint64_t i = (v * RandomStream::gamma) >> 32 & mask;; i = (i + 1) & mask) {
+      if (slots[i] == v + 1) return false;
+      if (slots[i] == 0) {
+        slots[i] = v + 1;
+        return true;
+      }
+    }
+  }
+  // Frees the slots of the draws: O(draws), not O(slots).
+  void clear() noexcept {
+    for (const WideVertex v : drawn) {
+      for (std::uint64_t i = (v * RandomStream::gamma) >> 32 & mask;; i = (i + 1) & mask) {
+        if (slots[i] == 0) break;
+        slots[i] = 0;  // a run of occupied slots from v's home on: all cleared
+      }
+    }
+    drawn.clear();
+  }
+};
+
 // A uniform k-subset of {0..n-1} into row, smallest first. Floyd's algorithm
 // picks d = min(k, n - k) vertices in d draws: for j = n-d..n-1 it adds a
 // uniform t <= j, or j itself if t is already in, which keeps the set a
 // uniform subset of {0..j} (each (m+1)-set of {0..j} arises from exactly
 // m+1 of the (j+1) * C(j, m) equally likely (set, t) pairs). Where k > n/2
 // the d vertices are the ones left out. The row comes out of the bit map by
-// a scan where the map is dense or the row long, else by sorting the draws.
-// Leaves bits clear. Preconditions: 1 <= k <= n <= max_vertex_count, bits
-// clear. Does not allocate.
-inline void draw_row(RandomStream& rng, std::int64_t n, std::int64_t k, std::uint64_t* bits,
+// a scan where the map is dense or the row long, else by sorting the draws;
+// wide vertices always by sorting them. Leaves the scratch clear.
+// Preconditions: 1 <= k <= n <= vertex_limit<V>, scratch clear. Does not
+// allocate for 16-bit vertices.
+inline void draw_row(RandomStream& rng, std::int64_t n, std::int64_t k, RowScratch<Vertex>& scratch,
                      Vertex* row) noexcept {
+  std::uint64_t* const bits = scratch.bits;
   const bool left_out = 2 * k > n;
   const std::int64_t d = left_out ? n - k : k;
   for (std::int64_t j = n - d; j < n; ++j) {
@@ -516,10 +566,40 @@ inline void draw_row(RandomStream& rng, std::int64_t n, std::int64_t k, std::uin
   }
 }
 
+inline void draw_row(RandomStream& rng, std::int64_t n, std::int64_t k, RowScratch<WideVertex>& scratch,
+                     WideVertex* row) {
+  const bool left_out = 2 * k > n;
+  const std::int64_t d = left_out ? n - k : k;
+  scratch.reserve(d);
+  for (std::int64_t j = n - d; j < n; ++j) {
+    std::uint64_t v = bounded(rng, static_cast<std::uint64_t>(j + 1));
+    if (!scratch.insert(v)) {
+      v = static_cast<std::uint64_t>(j);
+      scratch.insert(v);
+    }
+    scratch.drawn.push_back(static_cast<WideVertex>(v));
+  }
+  std::vector<WideVertex>& drawn = scratch.drawn;
+  std::sort(drawn.begin(), drawn.end());
+  if (!left_out) {
+    std::copy(drawn.begin(), drawn.end(), row);
+  } else {
+    WideVertex* o = row;
+    std::uint64_t next = 0;
+    for (const WideVertex skip : drawn) {
+      for (; next < skip; ++next) *o++ = static_cast<WideVertex>(next);
+      next = std::uint64_t{skip} + 1;
+    }
+    for (; next < static_cast<std::uint64_t>(n); ++next) *o++ = static_cast<WideVertex>(next);
+  }
+  scratch.clear();
+}
+
 // A 64-bit hash of a row's k vertices, well mixed in its top bits, taking
 // as many vertices at a time as fill a 64-bit word.
-inline std::uint64_t row_hash(const Vertex* row, std::int64_t k) noexcept {
-  constexpr auto per_word = static_cast<std::int64_t>(sizeof(std::uint64_t) / sizeof(Vertex));
+template <typename V>
+std::uint64_t row_hash(const V* row, std::int64_t k) noexcept {
+  constexpr auto per_word = static_cast<std::int64_t>(sizeof(std::uint64_t) / sizeof(V));
   std::uint64_t h = static_cast<std::uint64_t>(k);
   std::int64_t i = 0;
   for (; i + per_word <= k; i += per_word) {
@@ -537,13 +617,15 @@ inline std::uint64_t row_hash(const Vertex* row, std::int64_t k) noexcept {
 // Writes the rows at positions [begin, end) of a sample with repeats: each a
 // uniform k-subset of {0..n-1}, k vertices smallest first, independent of
 // the others, for any C(n, k). Pieces split at block boundaries give the
-// whole. Does not allocate; 8 KiB of stack. Preconditions: 0 <= k <= n <=
-// max_vertex_count, begin is a multiple of sample_block, out holds
-// (end - begin) k values.
-inline void sample_rows_with_replacement(std::uint64_t seed, std::int64_t n, std::int64_t k,
-                                         std::size_t begin, std::size_t end, Vertex* out) noexcept {
+// whole. Uses 8 KiB of stack and does not allocate for 16-bit vertices;
+// wide ones allocate a row's draws (std::bad_alloc). Preconditions:
+// 0 <= k <= n <= vertex_limit<V>, begin is a multiple of sample_block, out
+// holds (end - begin) k values.
+template <typename V>
+void sample_rows_with_replacement(std::uint64_t seed, std::int64_t n, std::int64_t k, std::size_t begin,
+                                  std::size_t end, V* out) {
   if (k == 0) return;
-  detail::VertexBits bits = {};
+  detail::RowScratch<V> bits;
   for (std::size_t block = begin; block < end; block += sample_block) {
     RandomStream rng = stream(seed, block / sample_block);
     const std::size_t stop = std::min(end, block + sample_block);
@@ -560,19 +642,19 @@ inline void sample_rows_with_replacement(std::uint64_t seed, std::int64_t n, std
 // row, and later lists of a round's size; throws std::bad_alloc,
 // possibly after writing part of out; returns early, the sample
 // incomplete, once should_stop() says so. Preconditions: 0 <= k <= n <=
-// max_vertex_count, size <= C(n, k), out holds size * k values.
-template <typename Stop = NeverStop>
-void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_t k, std::size_t size, Vertex* out,
+// vertex_limit<V>, size <= C(n, k), out holds size * k values.
+template <typename V, typename Stop = NeverStop>
+void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_t k, std::size_t size, V* out,
                           Stop should_stop = {}) {
   if (k == 0 || size == 0) return;
-  using detail::RowRef;
+  using RowRef = detail::RowRef<V>;
   const auto width = static_cast<std::size_t>(k);
   const unsigned bits = detail::hash_bits_for(size);
   detail::HashBits seen(bits), hot(bits - 3);
   detail::BlockFill fill(seed, size);
   std::vector<std::uint64_t> hashes(size);  // of the row at each position
   std::vector<bool> kept_here(size);
-  detail::VertexBits vertex_bits = {};
+  detail::RowScratch<V> vertex_bits;
   for (std::size_t b = 0; b < fill.blocks(); ++b) {
     if (should_stop()) return;
     for (std::size_t p = fill.begin(b); p < fill.begin(b) + fill.length(b); ++p) {
@@ -580,7 +662,7 @@ void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_t k, st
       hashes[p] = detail::row_hash(out + p * width, k);
     }
   }
-  const auto make_exact = [k](std::size_t entries) { return detail::RowSet(entries, k); };
+  const auto make_exact = [k](std::size_t entries) { return detail::RowSet<V>(entries, k); };
   // Round one keeps rows where they are until all are judged: the exact set
   // points at them.
   detail::judge_candidates(
@@ -598,13 +680,13 @@ void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_t k, st
       if (!kept_here[p]) continue;
       const std::size_t to = fill.begin(b) + fill.filled(b)++;
       if (to == p) continue;
-      std::memcpy(out + to * width, out + p * width, width * sizeof(Vertex));
+      std::memcpy(out + to * width, out + p * width, width * sizeof(V));
       hashes[to] = hashes[p];
     }
   }
   const auto un = static_cast<std::uint64_t>(n), uk = static_cast<std::uint64_t>(k);
   const std::uint64_t total = binom_overflows(un, uk) ? 0 : binom(un, uk);
-  std::vector<Vertex> drawn;
+  std::vector<V> drawn;
   std::vector<std::uint64_t> drawn_hashes;
   std::vector<std::size_t> owner;
   for (std::size_t kept = fill.kept(); kept < size; kept = fill.kept()) {
@@ -617,7 +699,7 @@ void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_t k, st
       const std::size_t draws = detail::BlockFill::draws_for(lack, kept, total);
       for (std::size_t j = 0; j < draws; ++j) {
         drawn.resize(drawn.size() + width);
-        Vertex* row = drawn.data() + drawn.size() - width;
+        V* row = drawn.data() + drawn.size() - width;
         detail::draw_row(fill.rng(b), n, k, vertex_bits, row);
         drawn_hashes.push_back(detail::row_hash(row, k));
         owner.push_back(b);
@@ -638,7 +720,7 @@ void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_t k, st
           for (std::size_t i = begin; i < end; ++i) {
             if (fill.full(owner[i])) continue;
             const std::size_t to = fill.begin(owner[i]) + fill.filled(owner[i])++;
-            std::memcpy(out + to * width, drawn.data() + i * width, width * sizeof(Vertex));
+            std::memcpy(out + to * width, drawn.data() + i * width, width * sizeof(V));
             hashes[to] = drawn_hashes[i];
           }
         },

@@ -47,15 +47,23 @@ constexpr bool unrank_wants_index(std::int64_t n, std::int64_t k, std::size_t si
 // that vectorises; the offender is looked for only once one is known to
 // exist. Does not allocate.
 template <typename Stored>
-std::size_t first_rank_outside(const Stored* ranks, std::size_t begin, std::size_t end, std::uint64_t count) noexcept {
+std::size_t first_rank_outside(const Stored* ranks, std::size_t begin, std::size_t end,
+                               std::conditional_t<sizeof(Stored) == 16, WideRank, std::uint64_t> count) noexcept {
+  using Unsigned = decltype(count);
+  const auto outside = [count](Stored r) {
+    if constexpr (std::is_signed_v<Stored>) {
+      if (r < 0) return true;
+    }
+    return static_cast<Unsigned>(r) >= count;
+  };
   std::uint64_t bad = 0;
   for (std::size_t i = begin; i < end; ++i) {
-    bad |= static_cast<Rank>(ranks[i]) >= count ? ~std::uint64_t{0} : 0;
+    bad |= static_cast<Unsigned>(ranks[i]) >= count ? ~std::uint64_t{0} : 0;
     if constexpr (std::is_signed_v<Stored>) bad |= ranks[i] < 0 ? ~std::uint64_t{0} : 0;
   }
   if (!bad) return end;
   for (std::size_t i = begin; i < end; ++i) {
-    if (ranks[i] < 0 || static_cast<Rank>(ranks[i]) >= count) return i;
+    if (outside(ranks[i])) return i;
   }
   return end;
 }
@@ -157,6 +165,37 @@ void unrank_batch(const TableView& table, const ColexBucketIndex* index, const R
   if (k == 2) return unrank_pairs<O, Layout>(first, last, n, out);
   if (index != nullptr) return detail::unrank_indexed<O, Layout>(table, first, last, n, k, *index, out);
   detail::unrank_plain<O, Layout, Lookup::direct>(table, first, last, n, k, out);
+}
+
+// Writes the k vertices of each rank in [first, first + size) in order O,
+// rows laid out as Layout says, k values per rank: the kernel for ranks and
+// vertices of any width, where unrank_batch's tuned ones do not apply. Each
+// vertex comes from the source's search, with the vertex above it as the
+// bound: colex finds vertices largest first, C(v, p) <= r; lex finds the
+// colex vertices q of C(n, k) - 1 - r and writes n - 1 - q. Does not
+// allocate.
+// Preconditions: 0 <= rank < C(n, k) < 2^bits(R); 0 <= k <= n <=
+// vertex_limit<V>; the source reads C(m, j) for m <= n, j <= k.
+template <Order O, RowLayout Layout, typename R, typename V, typename Source>
+void unrank_any(const Source& source, const R* first, std::size_t size, std::int64_t n, std::int64_t k, V* out) {
+  if (k == 0) return;
+  constexpr bool Lex = is_lex<O>();
+  // The slot of position p (k down to 1) in a row, as unrank_colex_indexed places it.
+  constexpr bool reversed = (Layout == RowLayout::smallest_first) != Lex;
+  const auto width = static_cast<std::size_t>(k);
+  const R last_rank = Lex ? source(n, k) - 1 : 0;
+  for (std::size_t i = 0; i < size; ++i, out += width) {
+    R r = Lex ? last_rank - first[i] : first[i];
+    std::int64_t above = n;  // the vertex found before, n at first
+    for (std::int64_t p = k; p >= 2; --p) {
+      const std::int64_t v = source.largest_at_most(p, r, p - 1, above - 1);
+      out[reversed ? p - 1 : k - p] = static_cast<V>(Lex ? n - 1 - v : v);
+      r -= source(v, p);
+      above = v;
+    }
+    const auto v = static_cast<std::int64_t>(r);
+    out[reversed ? 0 : k - 1] = static_cast<V>(Lex ? n - 1 - v : v);
+  }
 }
 
 }  // namespace combinatorial

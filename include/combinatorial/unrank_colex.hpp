@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "combinatorial/binomial.hpp"
@@ -30,9 +31,9 @@ struct RowReader {
 };
 
 // The largest index in [lo, hi] whose coefficient is <= r, given that the one
-// at lo is. Top-down halving, as get_max does.
-template <typename Reader>
-std::int64_t bisect(const Reader& coef, Rank r, std::int64_t lo, std::int64_t hi) noexcept {
+// at lo is. Top-down halving, as get_max does. R is the rank's width.
+template <typename R = Rank, typename Reader>
+std::int64_t bisect(const Reader& coef, std::type_identity_t<R> r, std::int64_t lo, std::int64_t hi) noexcept {
   std::int64_t cur = hi;
   std::int64_t count = hi - lo;
   while (count > 0) {
@@ -50,8 +51,8 @@ std::int64_t bisect(const Reader& coef, Rank r, std::int64_t lo, std::int64_t hi
 // Exponential steps e+1, e+2, e+4, ... (all below n) until a coefficient
 // exceeds r, then bisection in the bracket they leave. The bracket's lower
 // end halves the failed position q: q / 2 <= e + h / 2, the last success.
-template <typename Reader>
-std::int64_t gallop(const Reader& coef, Rank r, std::int64_t e, std::int64_t n) noexcept {
+template <typename R = Rank, typename Reader>
+std::int64_t gallop(const Reader& coef, std::type_identity_t<R> r, std::int64_t e, std::int64_t n) noexcept {
   std::int64_t h = 1;
   std::int64_t q = e + 1;
   while (q < n && coef(q) <= r) {
@@ -59,7 +60,7 @@ std::int64_t gallop(const Reader& coef, Rank r, std::int64_t e, std::int64_t n) 
     q = e + h;
   }
   const std::int64_t lo = std::max(e, q / 2);
-  return bisect(coef, r, lo, std::min(n, lo + h));
+  return bisect<R>(coef, r, lo, std::min(n, lo + h));
 }
 
 }  // namespace detail

@@ -175,10 +175,12 @@ inline Integer parse_integer(nb::handle value, const char* name) {
   return result;
 }
 
-// n, the number of vertices: at most max_vertex_count.
+// n, the number of vertices: at most max_wide_vertex_count, 2^32.
 inline std::uint64_t parse_vertex_count(nb::handle value) {
   const Integer n = parse_integer(value, "n");
-  if (n.beyond_64_bits || n.value > combinatorial::max_vertex_count) combinatorial::throw_too_many_vertices(n.text());
+  if (n.beyond_64_bits || n.value > combinatorial::max_wide_vertex_count) {
+    combinatorial::throw_too_many_vertices<combinatorial::WideVertex>(n.text());
+  }
   return n.value;
 }
 
@@ -259,8 +261,78 @@ inline nb::object count(nb::handle value, const char* name) {
   combinatorial::throw_binomial_overflow(n, k);
 }
 
-// C(n, k), the number of k-combinations of n; OverflowError beyond 64 bits.
-using combinatorial::combination_count;
+// C(n, k), the number of k-combinations of n and so the bound of their
+// ranks, below 2^128; OverflowError naming n and k where ranks would need
+// more than 128 bits.
+inline WideRank combination_count(std::uint64_t n, std::uint64_t k) {
+  bool overflow = false;
+  const WideRank count = combinatorial::binom_wide(n, k, overflow);
+  if (overflow) {
+    throw std::overflow_error("C(" + to_string(n) + ", " + to_string(k) +
+                              ") is 2^128 or more: its ranks do not fit 128 bits");
+  }
+  return count;
+}
+
+// Whether ranks below `count` need 128 bits: count > 2^64 (it is never 2^64,
+// a power of two only C(2^64, 1) is).
+inline bool needs_wide_ranks(WideRank count) noexcept { return count >> 64 != 0; }
+
+inline std::string count_text(WideRank count) { return wide_text(count); }
+
+// --- Rank dtypes -------------------------------------------------------------
+
+// The dtypes ranks are returned as.
+enum class RankDtype { int64, uint64, uint128, object };
+
+inline const char* rank_dtype_name(RankDtype dtype) {
+  switch (dtype) {
+    case RankDtype::int64: return "int64";
+    case RankDtype::uint64: return "uint64";
+    case RankDtype::uint128: return "uint128";
+    case RankDtype::object: return "object";
+  }
+  __builtin_unreachable();
+}
+
+// The dtype for ranks below `count` (the ranks of C(n, k) subsets): the
+// narrowest of int64 (count <= 2^63), uint64 (< 2^64) and uint128 where
+// `dtype_arg` is None; else the numpy.dtype passed, int64, uint64, uint128
+// or object, which must hold every rank. Names n and k (as the caller's
+// function counts them) in the OverflowError.
+inline RankDtype parse_rank_dtype(nb::handle dtype_arg, WideRank count, std::uint64_t n, std::uint64_t k) {
+  const WideRank top = count == 0 ? 0 : count - 1;
+  if (dtype_arg.is_none()) {
+    return top < (WideRank{1} << 63) ? RankDtype::int64 : top >> 64 ? RankDtype::uint128 : RankDtype::uint64;
+  }
+  if (!PyArray_DescrCheck(dtype_arg.ptr())) {
+    type_error("dtype must be None or a numpy.dtype of int64, uint64, uint128 or object, not " +
+               python_type_name(dtype_arg));
+  }
+  auto* descr = reinterpret_cast<PyArray_Descr*>(dtype_arg.ptr());
+  const bool native = PyArray_ISNBO(descr->byteorder);
+  RankDtype dtype;
+  if (descr->type_num == NPY_INT64 && native) {
+    dtype = RankDtype::int64;
+  } else if (descr->type_num == NPY_UINT64 && native) {
+    dtype = RankDtype::uint64;
+  } else if (is_uint128(descr)) {
+    dtype = RankDtype::uint128;
+  } else if (descr->type_num == NPY_OBJECT) {
+    return RankDtype::object;
+  } else {
+    nb::object text = nb::steal(PyObject_Str(dtype_arg.ptr()));
+    type_error(std::string("dtype must be int64, uint64, uint128 or object for ranks, not ") +
+               (text.is_valid() ? nb::borrow<nb::str>(text).c_str() : "another dtype"));
+  }
+  const bool fits = dtype == RankDtype::uint128 || (dtype == RankDtype::uint64 && top >> 64 == 0) ||
+                    top < (WideRank{1} << 63);
+  if (!fits) {
+    throw std::overflow_error("the ranks of C(" + to_string(n) + ", " + to_string(k) + ") = " + count_text(count) +
+                              " combinations do not fit " + rank_dtype_name(dtype));
+  }
+  return dtype;
+}
 
 // Results up to this size are allocated without asking the system first.
 inline constexpr std::uint64_t small_result_bytes = std::uint64_t{1} << 26;
@@ -307,14 +379,39 @@ inline ArrayView view_of(nb::handle value, const char* name);
 inline bool is_readable(nb::handle value) {
   if (!PyArray_Check(value.ptr())) return false;
   PyArray_Descr* dtype = PyArray_DESCR(reinterpret_cast<PyArrayObject*>(value.ptr()));
+  // Structured dtypes come in as they are: uint128 is read, others refused here.
   return ((dtype->kind == 'i' || dtype->kind == 'u') && (PyArray_ISNBO(dtype->byteorder) || PyDataType_ELSIZE(dtype) == 1)) ||
-         dtype->type_num == NPY_OBJECT;
+         dtype->type_num == NPY_OBJECT || PyDataType_HASFIELDS(dtype);
+}
+
+// 2^128, for telling Python ints that fit 128 bits; made once, never freed.
+inline PyObject* two_to_128() {
+  static PyObject* const value = PyLong_FromString("340282366920938463463374607431768211456", nullptr, 10);
+  return value;
+}
+
+// A Python int as a rank of up to 128 bits: negative ones and those of
+// 2^128 or more become 2^128 - 1, outside every count.
+inline WideRank wide_value(PyObject* item) {
+  int overflow = 0;
+  const long long small = PyLong_AsLongLongAndOverflow(item, &overflow);
+  if (overflow == 0) return small < 0 ? ~WideRank{0} : static_cast<WideRank>(small);
+  if (overflow < 0) return ~WideRank{0};
+  const int beyond = PyObject_RichCompareBool(item, two_to_128(), Py_GE);
+  if (beyond < 0) throw nb::python_error();
+  if (beyond) return ~WideRank{0};
+  nb::object high = nb::steal(PyNumber_Rshift(item, nb::int_(64).ptr()));
+  if (!high.is_valid()) throw nb::python_error();
+  const unsigned long long lo = PyLong_AsUnsignedLongLongMask(item);
+  const unsigned long long hi = PyLong_AsUnsignedLongLong(high.ptr());
+  if (PyErr_Occurred()) throw nb::python_error();
+  return static_cast<WideRank>(hi) << 64 | lo;
 }
 
 inline nb::object not_implemented() { return nb::none(); }
 
-// An object array of Python ints as uint64, C-ordered: negative values and
-// those of 2^64 or more become 2^64 - 1, outside every count and vertex
+// An object array of Python ints as uint128, C-ordered: negative values and
+// those of 2^128 or more become 2^128 - 1, outside every count and vertex
 // bound (the values themselves stay in `objects` for messages). `keep`
 // receives the converted array and the contiguous objects. TypeError for an
 // element that is not an integer.
@@ -324,10 +421,12 @@ inline ArrayView object_view(PyArrayObject* array, const char* name, nb::object 
                                       NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_ENSURECOPY, nullptr));
   if (!keep[1].is_valid()) throw nb::python_error();
   auto* objects = reinterpret_cast<PyArrayObject*>(keep[1].ptr());
-  keep[0] = nb::steal(PyArray_SimpleNew(PyArray_NDIM(objects), PyArray_DIMS(objects), NPY_UINT64));
+  Py_INCREF(uint128_descr);
+  keep[0] = nb::steal(PyArray_NewFromDescr(&PyArray_Type, uint128_descr, PyArray_NDIM(objects),
+                                           PyArray_DIMS(objects), nullptr, nullptr, 0, nullptr));
   if (!keep[0].is_valid()) throw nb::python_error();
   auto* items = static_cast<PyObject**>(PyArray_DATA(objects));
-  auto* values = static_cast<std::uint64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(keep[0].ptr())));
+  auto* values = static_cast<StoredWideRank*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(keep[0].ptr())));
   const auto size = static_cast<std::size_t>(PyArray_SIZE(objects));
   for (std::size_t i = 0; i < size; ++i) {
     PyObject* item = items[i];
@@ -342,23 +441,13 @@ inline ArrayView object_view(PyArrayObject* array, const char* name, nb::object 
       Py_DECREF(item);
       item = number;
     }
-    int overflow = 0;
-    const long long small = PyLong_AsLongLongAndOverflow(item, &overflow);
-    if (overflow == 0) {
-      values[i] = small < 0 ? ~std::uint64_t{0} : static_cast<std::uint64_t>(small);
-    } else if (overflow > 0) {
-      const unsigned long long wide = PyLong_AsUnsignedLongLong(item);
-      if (PyErr_Occurred()) PyErr_Clear();
-      values[i] = wide;  // 2^64 - 1 when it does not fit either
-    } else {
-      values[i] = ~std::uint64_t{0};
-    }
+    values[i] = wide_value(item);
   }
   ArrayView view;
-  view.element = Element::u64;
+  view.element = Element::u128;
   view.data = reinterpret_cast<const char*>(values);
   view.shape.assign(PyArray_DIMS(objects), PyArray_DIMS(objects) + PyArray_NDIM(objects));
-  npy_intp step = sizeof(std::uint64_t);
+  npy_intp step = sizeof(StoredWideRank);
   view.strides.assign(view.shape.size(), 0);
   for (std::size_t axis = view.shape.size(); axis-- > 0;) {
     view.strides[axis] = step;
@@ -388,7 +477,9 @@ inline ArrayView view_of(nb::handle value, const char* name) {
   const char kind = dtype->kind;
   const auto width = PyArray_ITEMSIZE(array);
   ArrayView view;
-  if (native && (kind == 'i' || kind == 'u') && (width == 1 || width == 2 || width == 4 || width == 8)) {
+  if (is_uint128(dtype)) {
+    view.element = Element::u128;
+  } else if (native && (kind == 'i' || kind == 'u') && (width == 1 || width == 2 || width == 4 || width == 8)) {
     const bool is_signed = kind == 'i';
     view.element = width == 1 ? (is_signed ? Element::i8 : Element::u8)
                    : width == 2 ? (is_signed ? Element::i16 : Element::u16)
@@ -396,8 +487,10 @@ inline ArrayView view_of(nb::handle value, const char* name) {
                                 : (is_signed ? Element::i64 : Element::u64);
   } else {
     nb::object text = nb::steal(PyObject_Str(reinterpret_cast<PyObject*>(dtype)));
-    type_error(std::string(name) + " must hold integers in native byte order, not " +
-               (text.is_valid() ? nb::borrow<nb::str>(text).c_str() : "this dtype"));
+    const char* what = PyDataType_HASFIELDS(dtype) ? " must hold integers in native byte order or be uint128 "
+                                                     "[('hi', '<u8'), ('lo', '<u8')], not "
+                                                   : " must hold integers in native byte order, not ";
+    type_error(std::string(name) + what + (text.is_valid() ? nb::borrow<nb::str>(text).c_str() : "this dtype"));
   }
   view.data = static_cast<const char*>(PyArray_DATA(array));
   const int ndim = PyArray_NDIM(array);
@@ -410,8 +503,8 @@ inline ArrayView view_of(nb::handle value, const char* name) {
 // A new C-ordered array of T; MemoryError when it cannot be had.
 template <typename T>
 nb::object new_array(const Shape& shape) {
-  PyObject* array = PyArray_SimpleNew(static_cast<int>(shape.size()), const_cast<npy_intp*>(shape.data()),
-                                      type_number<T>());
+  PyObject* array = PyArray_NewFromDescr(&PyArray_Type, descr_of<T>(), static_cast<int>(shape.size()),
+                                         const_cast<npy_intp*>(shape.data()), nullptr, nullptr, 0, nullptr);
   if (array == nullptr) throw nb::python_error();
   return nb::steal(array);
 }
@@ -463,6 +556,173 @@ nb::object result_array(nb::handle out, const Shape& shape, const std::string& w
   }
   if (!PyArray_ISWRITEABLE(array)) throw std::invalid_argument("out is read-only: it is not writeable");
   return nb::borrow(out);
+}
+
+
+// --- Wide integers -------------------------------------------------------------
+
+// A non-negative integer argument of up to 128 bits, such as a rank: its
+// value (2^128 - 1 where it is beyond) and its exact text.
+struct WideInteger {
+  WideRank value = 0;
+  bool beyond_128_bits = false;
+  std::string exact;
+  const std::string& text() const { return exact; }
+};
+
+inline WideInteger parse_wide_integer(nb::handle value, const char* name) {
+  const Integer narrow = parse_integer(value, name);  // type and sign checked there
+  if (!narrow.beyond_64_bits) return {narrow.value, false, narrow.exact};
+  nb::object number = nb::steal(PyLong_FromString(narrow.exact.c_str(), nullptr, 10));
+  if (!number.is_valid()) throw nb::python_error();
+  const int beyond = PyObject_RichCompareBool(number.ptr(), two_to_128(), Py_GE);
+  if (beyond < 0) throw nb::python_error();
+  return {wide_value(number.ptr()), beyond == 1, narrow.exact};
+}
+
+// A Python int from its decimal text.
+inline nb::object python_int(const std::string& text) {
+  nb::object value = nb::steal(PyLong_FromString(text.c_str(), nullptr, 10));
+  if (!value.is_valid()) throw nb::python_error();
+  return value;
+}
+
+// --- Rank results ------------------------------------------------------------
+
+// A Python int of a 128-bit value.
+inline nb::object python_int(WideRank value) {
+  const auto lo = static_cast<std::uint64_t>(value), hi = static_cast<std::uint64_t>(value >> 64);
+  if (hi == 0) return nb::steal(PyLong_FromUnsignedLongLong(lo));
+  nb::object high = nb::steal(PyLong_FromUnsignedLongLong(hi)), low = nb::steal(PyLong_FromUnsignedLongLong(lo));
+  if (!high.is_valid() || !low.is_valid()) throw nb::python_error();
+  nb::object shifted = nb::steal(PyNumber_Lshift(high.ptr(), nb::int_(64).ptr()));
+  if (!shifted.is_valid()) throw nb::python_error();
+  nb::object whole = nb::steal(PyNumber_Or(shifted.ptr(), low.ptr()));
+  if (!whole.is_valid()) throw nb::python_error();
+  return whole;
+}
+
+// Element `flat` of an integer or uint128 array as a Python int, exactly.
+inline nb::object python_int_at(const ArrayView& array, std::size_t flat) {
+  const char* at = array.data + offset_of(array, flat);
+  return with_element(array.element, [&](auto zero) -> nb::object {
+    using T = decltype(zero);
+    const T v = load<T>(at);
+    if constexpr (std::is_same_v<T, StoredWideRank>) {
+      return python_int(v);
+    } else if constexpr (std::is_signed_v<T>) {
+      return nb::steal(PyLong_FromLongLong(v));
+    } else {
+      return nb::steal(PyLong_FromUnsignedLongLong(v));
+    }
+  });
+}
+
+// A new object array of the shape of `array` holding its values as Python ints.
+inline nb::object object_array_of(const ArrayView& array) {
+  nb::object result = new_array<PyObject*>(array.shape);
+  auto* items = data_of<PyObject*>(result);
+  for (std::size_t i = 0; i < array.size; ++i) {
+    nb::object value = python_int_at(array, i);
+    if (!value.is_valid()) throw nb::python_error();
+    Py_XDECREF(items[i]);
+    items[i] = value.release().ptr();
+  }
+  return result;
+}
+
+// Any array of ranks as an object array of Python ints of the same shape:
+// integers of any dtype, uint128, or objects (copied, NumPy integers made
+// Python ints); None for what is not an ndarray, which the caller converts.
+inline nb::object to_int(nb::handle ranks_arg) {
+  if (!is_readable(ranks_arg)) return not_implemented();
+  auto* array = reinterpret_cast<PyArrayObject*>(ranks_arg.ptr());
+  if (PyArray_TYPE(array) != NPY_OBJECT) return object_array_of(view_of(ranks_arg, "ranks"));
+  nb::object copy = nb::steal(PyArray_FromAny(ranks_arg.ptr(), nullptr, 0, 0,
+                                              NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_ENSURECOPY,
+                                              nullptr));
+  if (!copy.is_valid()) throw nb::python_error();
+  auto* items = static_cast<PyObject**>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(copy.ptr())));
+  const auto size = static_cast<std::size_t>(PyArray_SIZE(reinterpret_cast<PyArrayObject*>(copy.ptr())));
+  for (std::size_t i = 0; i < size; ++i) {
+    PyObject* item = items[i];
+    if (item == nullptr || is_bool(item) || !PyIndex_Check(item)) {
+      type_error(std::string("ranks must hold integers, not ") + (item == nullptr ? "None" : python_type_name(item)));
+    }
+    PyObject* number = PyNumber_Index(item);
+    if (number == nullptr) throw nb::python_error();
+    items[i] = number;
+    Py_DECREF(item);
+  }
+  return copy;
+}
+
+// A new array for ranks in `dtype`, written by the kernels as int64 (the
+// bits of a Rank, for int64 and uint64) or StoredWideRank (uint128, and
+// object, whose Python ints are made from it once the ranks are in).
+class RankResult {
+ public:
+  RankResult(RankDtype dtype, const Shape& shape, const std::string& what) : dtype_(dtype) {
+    std::uint64_t cells = 1;
+    for (const npy_intp extent : shape) {
+      if (__builtin_mul_overflow(cells, static_cast<std::uint64_t>(extent), &cells)) cells = ~std::uint64_t{0};
+    }
+    const std::uint64_t item_bytes = dtype == RankDtype::object ? 16 + 8 + 32 : wide() ? 16 : 8;
+    check_memory(cells, item_bytes, what);
+    array_ = wide() ? new_array<StoredWideRank>(shape) : new_array<std::int64_t>(shape);
+    if (dtype == RankDtype::uint64) {
+      // The same bits, seen as uint64.
+      array_ = nb::steal(PyArray_View(reinterpret_cast<PyArrayObject*>(array_.ptr()),
+                                      PyArray_DescrFromType(NPY_UINT64), nullptr));
+      if (!array_.is_valid()) throw nb::python_error();
+    }
+  }
+
+  bool wide() const noexcept { return dtype_ == RankDtype::uint128 || dtype_ == RankDtype::object; }
+
+  // Calls body(out) with out the int64 or StoredWideRank data.
+  template <typename Body>
+  decltype(auto) write(Body&& body) {
+    void* data = PyArray_DATA(reinterpret_cast<PyArrayObject*>(array_.ptr()));
+    if (wide()) return body(static_cast<StoredWideRank*>(data));
+    return body(static_cast<std::int64_t*>(data));
+  }
+
+  // The result: the array, or its ranks as Python ints for object.
+  nb::object finish() {
+    if (dtype_ != RankDtype::object) return array_;
+    return object_array_of(view_of(array_, "ranks"));
+  }
+
+ private:
+  RankDtype dtype_;
+  nb::object array_;
+};
+
+
+// --- Dtypes as the package names them ------------------------------------------
+
+inline nb::object dtype_object(PyArray_Descr* descr) { return nb::steal(reinterpret_cast<PyObject*>(descr)); }
+
+// The dtype of the ranks of the k-subsets of n: the rule, or `dtype` checked
+// to hold them, as every function returning ranks decides it.
+inline nb::object rank_dtype(nb::handle n_arg, nb::handle k_arg, nb::handle dtype_arg) {
+  const std::uint64_t n = parse_vertex_count(n_arg);
+  const Integer k = parse_integer(k_arg, "k");
+  const WideRank count = k.beyond_64_bits || k.value > n ? 0 : combination_count(n, k.value);
+  switch (parse_rank_dtype(dtype_arg, count, n, k.value)) {
+    case RankDtype::int64: return dtype_object(PyArray_DescrFromType(NPY_INT64));
+    case RankDtype::uint64: return dtype_object(PyArray_DescrFromType(NPY_UINT64));
+    case RankDtype::uint128: return dtype_object(descr_of<StoredWideRank>());
+    case RankDtype::object: return dtype_object(PyArray_DescrFromType(NPY_OBJECT));
+  }
+  __builtin_unreachable();
+}
+
+// The dtype of the vertices of subsets of n: uint16 up to 65536, uint32 up to 2^32.
+inline nb::object vertex_dtype(nb::handle n_arg) {
+  const std::uint64_t n = parse_vertex_count(n_arg);
+  return dtype_object(PyArray_DescrFromType(n > combinatorial::max_vertex_count ? NPY_UINT32 : NPY_UINT16));
 }
 
 }  // namespace core

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "arguments.hpp"
 #include "caches.hpp"
@@ -29,31 +30,88 @@ inline bool is_integer_scalar(nb::handle value) {
 }
 
 // C(n, k) of two non-negative integers of any size, or nullopt when it is
-// 2^64 or more. C(n, j) = C(n, n - j) grows with j up to n / 2, so with n of
-// 2^64 or more only j = min(k, n - k) = 0 fits.
-inline std::optional<std::uint64_t> exact_comb(const Integer& n, const Integer& k) {
+// 2^128 or more. With m = min(k, n - k): C(n, m) = 1, n, n (n - 1) / 2 for
+// m = 0, 1, 2, and C(n, m) >= C(n, 3) > 2^128 for m >= 3 once n >= 2^64, so
+// n beyond 64 bits needs Python's arithmetic for m <= 2 only.
+inline std::optional<WideRank> exact_comb(const Integer& n, const Integer& k) {
   if (!n.beyond_64_bits) {
     if (k.beyond_64_bits || k.value > n.value) return 0;
-    if (combinatorial::binom_overflows(n.value, k.value)) return std::nullopt;
-    return combinatorial::binom(n.value, k.value);
+    bool overflow = false;
+    const WideRank value = combinatorial::binom_wide(n.value, k.value, overflow);
+    if (overflow) return std::nullopt;
+    return value;
   }
-  if (!k.beyond_64_bits) return k.value == 0 ? std::optional<std::uint64_t>(1) : std::nullopt;
-  nb::object n_int = nb::steal(PyLong_FromString(n.exact.c_str(), nullptr, 10));
-  nb::object k_int = nb::steal(PyLong_FromString(k.exact.c_str(), nullptr, 10));
-  if (!n_int.is_valid() || !k_int.is_valid()) throw nb::python_error();
+  const nb::object n_int = python_int(n.exact), k_int = python_int(k.exact);
   const int above = PyObject_RichCompareBool(k_int.ptr(), n_int.ptr(), Py_GT);
   if (above < 0) throw nb::python_error();
   if (above) return 0;
-  const int equal = PyObject_RichCompareBool(k_int.ptr(), n_int.ptr(), Py_EQ);
-  if (equal < 0) throw nb::python_error();
-  return equal ? std::optional<std::uint64_t>(1) : std::nullopt;
+  nb::object rest = nb::steal(PyNumber_Subtract(n_int.ptr(), k_int.ptr()));
+  if (!rest.is_valid()) throw nb::python_error();
+  const int k_smaller = PyObject_RichCompareBool(k_int.ptr(), rest.ptr(), Py_LT);
+  if (k_smaller < 0) throw nb::python_error();
+  const nb::object m = k_smaller ? k_int : rest;
+  const long long small_m = PyLong_AsLongLong(m.ptr());  // -1 with an error set when huge
+  if (small_m == -1 && PyErr_Occurred()) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  if (small_m == 0) return 1;
+  if (small_m > 2) return std::nullopt;
+  nb::object value = n_int;
+  if (small_m == 2) {
+    nb::object below = nb::steal(PyNumber_Subtract(n_int.ptr(), nb::int_(1).ptr()));
+    if (!below.is_valid()) throw nb::python_error();
+    nb::object product = nb::steal(PyNumber_Multiply(n_int.ptr(), below.ptr()));
+    if (!product.is_valid()) throw nb::python_error();
+    value = nb::steal(PyNumber_Rshift(product.ptr(), nb::int_(1).ptr()));
+    if (!value.is_valid()) throw nb::python_error();
+  }
+  const int beyond = PyObject_RichCompareBool(value.ptr(), two_to_128(), Py_GE);
+  if (beyond < 0) throw nb::python_error();
+  if (beyond) return std::nullopt;
+  return wide_value(value.ptr());
 }
 
+// The most bits comb computes for two integers: a bound on the time and
+// memory of one call (math.comb's product at this size takes well under a
+// second), far beyond any count whose subsets could be listed.
+inline constexpr std::uint64_t max_comb_bits = std::uint64_t{1} << 23;
+
+// C(n, k) exactly as a Python int, as math.comb gives it, for any n and k
+// whose coefficient has at most max_comb_bits bits; OverflowError beyond,
+// judged by the lower bound C(n, m) >= max(2^m, (n / m)^m), m = min(k, n - k).
 inline nb::object comb_of_integers(nb::handle n_arg, nb::handle k_arg) {
   const Integer n = parse_integer(n_arg, "n"), k = parse_integer(k_arg, "k");
-  const std::optional<std::uint64_t> value = exact_comb(n, k);
-  if (!value) throw_overflow(n.text(), k.text());
-  return nb::steal(PyLong_FromUnsignedLongLong(*value));
+  if (!n.beyond_64_bits && !k.beyond_64_bits) {
+    if (k.value > n.value) return nb::int_(0);
+    if (!combinatorial::binom_overflows(n.value, k.value)) {
+      return nb::steal(PyLong_FromUnsignedLongLong(combinatorial::binom(n.value, k.value)));
+    }
+  }
+  const nb::object n_int = python_int(n.exact), k_int = python_int(k.exact);
+  const int above = PyObject_RichCompareBool(k_int.ptr(), n_int.ptr(), Py_GT);
+  if (above < 0) throw nb::python_error();
+  if (above) return nb::int_(0);
+  nb::object rest = nb::steal(PyNumber_Subtract(n_int.ptr(), k_int.ptr()));
+  if (!rest.is_valid()) throw nb::python_error();
+  const int k_smaller = PyObject_RichCompareBool(k_int.ptr(), rest.ptr(), Py_LT);
+  if (k_smaller < 0) throw nb::python_error();
+  const nb::object m = k_smaller ? k_int : rest;
+  const auto bit_length = [](const nb::object& value) {
+    return static_cast<std::uint64_t>(_PyLong_NumBits(value.ptr()));
+  };
+  const std::uint64_t m_bits = bit_length(m), n_bits = bit_length(n_int);
+  // log2 C(n, m) >= m and >= m (log2 n - log2 m) > m (n_bits - 1 - m_bits).
+  const bool too_large =
+      m_bits > 23 || (n_bits > m_bits + 1 && static_cast<double>(PyLong_AsDouble(m.ptr())) *
+                                                     static_cast<double>(n_bits - 1 - m_bits) >
+                                                 static_cast<double>(max_comb_bits));
+  if (too_large) {
+    throw std::overflow_error("C(" + n.text() + ", " + k.text() + ") has more than 2^23 bits, more than comb " +
+                              "computes exactly");
+  }
+  nb::object math = nb::module_::import_("math");
+  return math.attr("comb")(n_int, k_int);
 }
 
 // `array` seen with the axes of `shape`: stride 0 along axes it lacks or
@@ -111,8 +169,23 @@ inline void refuse_negatives(const ArrayView& array, const char* name, const Ori
 [[noreturn]] inline void throw_overflow_at(const std::string& n, const std::string& k, std::size_t flat,
                                            const Shape& shape, const Origin& origin) {
   throw_at(ErrorKind::overflow,
-           "C(" + n + ", " + k + ")" + (shape.empty() ? "" : " at index {}") + " is 2^64 or more and does not fit 64 bits",
+           "C(" + n + ", " + k + ")" + (shape.empty() ? "" : " at index {}") +
+               " is 2^128 or more and does not fit 128 bits",
            flat, shape, origin);
+}
+
+// The coefficients as the narrowest array that holds them all: uint64, or
+// uint128 where one is 2^64 or more.
+inline nb::object coefficient_array(const std::vector<WideRank>& values, const Shape& shape) {
+  const bool wide = std::any_of(values.begin(), values.end(), [](WideRank v) { return v >> 64 != 0; });
+  if (!wide) {
+    nb::object result = new_array<std::uint64_t>(shape);
+    std::copy(values.begin(), values.end(), data_of<std::uint64_t>(result));
+    return result;
+  }
+  nb::object result = new_array<StoredWideRank>(shape);
+  std::copy(values.begin(), values.end(), data_of<StoredWideRank>(result));
+  return result;
 }
 
 // C(n[i], k[i]) for i in [begin, end) through the checked lookup of `table`;
@@ -186,21 +259,34 @@ inline nb::object comb_of_objects(nb::handle n_arg, nb::handle k_arg, const Orig
     }
   }
   const ArrayView bn = broadcast_to(index_n, shape), bk = broadcast_to(index_k, shape);
-  nb::object result = new_array<std::uint64_t>(shape);
-  auto* out = data_of<std::uint64_t>(result);
+  std::vector<WideRank> coefficients(bn.size);
   for (std::size_t i = 0; i < bn.size; ++i) {
     const Integer& n = values[0][static_cast<std::size_t>(offset_of(bn, i))];
     const Integer& k = values[1][static_cast<std::size_t>(offset_of(bk, i))];
-    const std::optional<std::uint64_t> value = exact_comb(n, k);
+    const std::optional<WideRank> value = exact_comb(n, k);
     if (!value) throw_overflow_at(n.text(), k.text(), i, shape, origin);
-    out[i] = *value;
+    coefficients[i] = *value;
   }
-  return result;
+  return coefficient_array(coefficients, shape);
 }
 
-// C(n, k): a Python int for two integers, else a uint64 array of the
-// broadcast shape; OverflowError naming the first (n, k) in C order whose
-// coefficient is 2^64 or more.
+// C(n[i], k[i]) for i in [begin, end) into out as 128-bit values; returns the
+// first index whose coefficient is 2^128 or more, or end.
+inline std::size_t settle_wide_coefficients(const std::uint64_t* n, const std::uint64_t* k, std::size_t size,
+                                            StoredWideRank* out) noexcept {
+  for (std::size_t i = 0; i < size; ++i) {
+    bool overflow = false;
+    const WideRank value = combinatorial::binom_wide(n[i], k[i], overflow);
+    if (overflow) return i;
+    out[i] = value;
+  }
+  return size;
+}
+
+// C(n, k): a Python int for two integers, else an array of the broadcast
+// shape, uint64 where every coefficient fits 64 bits, else uint128;
+// OverflowError naming the first (n, k) in C order whose coefficient is
+// 2^128 or more.
 inline nb::object comb(nb::handle n_arg, nb::handle k_arg, nb::handle workers_arg, nb::handle origin_arg) {
   const bool n_scalar = is_integer_scalar(n_arg), k_scalar = is_integer_scalar(k_arg);
   if ((!n_scalar && !is_readable(n_arg)) || (!k_scalar && !is_readable(k_arg))) return not_implemented();
@@ -283,10 +369,30 @@ inline nb::object comb(nb::handle n_arg, nb::handle k_arg, nb::handle workers_ar
       });
     });
   }
+  if (bad == size) return result;
+  // One coefficient is 2^64 or more: all of them again, as uint128.
+  result = nb::object();
+  check_memory(size, sizeof(StoredWideRank), "the coefficients of " + grouped(size) + " elements");
+  nb::object wide = new_array<StoredWideRank>(shape);
+  auto* const wide_out = data_of<StoredWideRank>(wide);
+  {
+    const nb::gil_scoped_release unlocked;
+    bad = first_offender(size, workers, comb_grain, [&](std::size_t begin, std::size_t end) {
+      std::array<std::uint64_t, block_items> n_block, k_block;
+      for (std::size_t at = begin; at < end; at += block_items) {
+        const std::size_t count = std::min(block_items, end - at);
+        gather(n_all, at, count, n_block.data());
+        gather(k_all, at, count, k_block.data());
+        const std::size_t found = settle_wide_coefficients(n_block.data(), k_block.data(), count, wide_out + at);
+        if (found != count) return at + found;
+      }
+      return end;
+    });
+  }
   if (bad != size) {
     throw_overflow_at(value_at(n_all, bad).text(), value_at(k_all, bad).text(), bad, shape, origin);
   }
-  return result;
+  return wide;
 }
 
 }  // namespace core

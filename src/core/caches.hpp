@@ -13,8 +13,11 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <type_traits>
+#include <utility>
 
 #include "combinatorial/binomial.hpp"
+#include "combinatorial/coefficients.hpp"
 #include "combinatorial/unrank_colex.hpp"
 
 namespace core {
@@ -50,25 +53,42 @@ struct CacheSlot {
 // thread registered while another forked would miss that child.
 inline void create_caches() {
   CacheSlot<CoefficientTable>::instance();
+  CacheSlot<combinatorial::WideCoefficientTable>::instance();
   CacheSlot<ColexBucketIndex>::instance();
 }
 
-// A table covering (n, k). Grows to cover what it covered before as well
-// when that fits the bound, so that alternating requests do not rebuild it.
-// Precondition: table_cells_needed(n, k) >= 0.
-inline std::shared_ptr<const CoefficientTable> table_covering(std::int64_t n, std::int64_t k) {
-  auto& [mutex, current] = CacheSlot<CoefficientTable>::instance();
+// A table of cells C (Cell, or WideCell for wide ranks) covering (n, k).
+// Grows to cover what it covered before as well when that fits the bound,
+// so that alternating requests do not rebuild it.
+// Precondition: table_cells_needed<C>(n, k) >= 0.
+template <typename C = combinatorial::Cell>
+std::shared_ptr<const combinatorial::BasicCoefficientTable<C>> table_covering(std::int64_t n, std::int64_t k) {
+  using Table = combinatorial::BasicCoefficientTable<C>;
+  auto& [mutex, current] = CacheSlot<Table>::instance();
   const std::lock_guard<std::mutex> lock(mutex);
   if (current && current->view().covers(n, k)) return current;
   if (current) {
     const std::int64_t wide_n = std::max(n, current->view().max_n), wide_k = std::max(k, current->view().max_k);
-    if (combinatorial::table_cells_needed(wide_n, wide_k) >= 0) {
+    if (combinatorial::table_cells_needed<C>(wide_n, wide_k) >= 0) {
       n = wide_n;
       k = wide_k;
     }
   }
-  current = std::make_shared<const CoefficientTable>(n, k);
+  current = std::make_shared<const Table>(n, k);
   return current;
+}
+
+// Calls body(source) with the coefficient source for reading C(m, j), m <= n
+// and j <= k, at rank width R: a cached table where one fits, else computed.
+template <typename R, typename Body>
+decltype(auto) with_coefficients(std::int64_t n, std::int64_t k, Body&& body) {
+  return combinatorial::with_source<R>(
+      n, k, [](std::int64_t max_n, std::int64_t max_k) {
+        using C = std::conditional_t<std::is_same_v<R, combinatorial::WideRank>, combinatorial::WideCell,
+                                     combinatorial::Cell>;
+        return table_covering<C>(max_n, max_k);
+      },
+      std::forward<Body>(body));
 }
 
 // A bucket index for n serving every size up to k, built from any table that

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "arguments.hpp"
@@ -29,10 +30,10 @@ constexpr std::size_t faces_grain(std::uint64_t width) noexcept {
   return static_cast<std::size_t>(std::max<std::uint64_t>(1, std::min<std::uint64_t>(1 << 14, (1 << 22) / (width + 1))));
 }
 
-template <Neighbours Which, Order O, typename Coefficients>
+template <Neighbours Which, Order O, typename Coefficients, typename Out>
 void neighbours_range(const combinatorial::TableView& table, const combinatorial::ColexBucketIndex* index,
-                      const RankReader& reader, std::size_t begin, std::size_t end, std::int64_t n, std::int64_t k,
-                      Coefficients coef, Rank* out) {
+                      const RankReader<>& reader, std::size_t begin, std::size_t end, std::int64_t n, std::int64_t k,
+                      Coefficients coef, Out* out) {
   constexpr std::size_t block = 1024;
   const auto width = static_cast<std::size_t>(Which == Neighbours::faces ? k : n - k);
   std::vector<Vertex> rows(block * static_cast<std::size_t>(k));
@@ -40,7 +41,7 @@ void neighbours_range(const combinatorial::TableView& table, const combinatorial
     for (std::size_t at = 0; at < size; at += block) {
       const std::size_t count = std::min(block, size - at);
       combinatorial::unrank_batch<O, RowLayout::smallest_first>(table, index, ranks + at, count, n, k, rows.data());
-      Rank* const dest = out + (first + at) * width;
+      Out* const dest = out + (first + at) * width;
       if constexpr (Which == Neighbours::faces) {
         combinatorial::face_ranks<O>(rows.data(), count, static_cast<std::size_t>(k), static_cast<std::uint64_t>(n),
                                      coef, dest);
@@ -58,10 +59,10 @@ void neighbours_range(const combinatorial::TableView& table, const combinatorial
 // flipped, its (n - k)-subset complement unranked, its faces ranked and
 // flipped back: O(n - k) per row instead of O(n). Column j stays the one
 // that adds (drops, for the complement) the j-th smallest missing vertex.
-template <Order O, typename Coefficients>
+template <Order O, typename Coefficients, typename Out>
 void cofaces_by_complement_range(const combinatorial::TableView& table, const combinatorial::ColexBucketIndex* index,
-                                 const RankReader& reader, std::size_t begin, std::size_t end, std::int64_t n,
-                                 std::int64_t k, Rank count, Rank coface_count, Coefficients coef, Rank* out) {
+                                 const RankReader<>& reader, std::size_t begin, std::size_t end, std::int64_t n,
+                                 std::int64_t k, Rank count, Rank coface_count, Coefficients coef, Out* out) {
   constexpr std::size_t block = 1024;
   const std::int64_t rest = n - k;
   const auto width = static_cast<std::size_t>(rest);
@@ -73,16 +74,16 @@ void cofaces_by_complement_range(const combinatorial::TableView& table, const co
       for (std::size_t i = 0; i < rows_now; ++i) flipped[i] = count - 1 - ranks[at + i];
       combinatorial::unrank_batch<O, RowLayout::smallest_first>(table, index, flipped.data(), rows_now, n, rest,
                                                                 rows.data());
-      Rank* const dest = out + (first + at) * width;
+      Out* const dest = out + (first + at) * width;
       combinatorial::face_ranks<O>(rows.data(), rows_now, width, static_cast<std::uint64_t>(n), coef, dest);
-      for (std::size_t i = 0; i < rows_now * width; ++i) dest[i] = coface_count - 1 - dest[i];
+      for (std::size_t i = 0; i < rows_now * width; ++i) dest[i] = static_cast<Out>(coface_count - 1 - static_cast<Rank>(dest[i]));
     }
   });
 }
 
-template <Order O>
-void cofaces_by_complement(const RankReader& reader, std::size_t size, std::int64_t n, std::int64_t k, int workers,
-                           Rank* out) {
+template <Order O, typename Out>
+void cofaces_by_complement(const RankReader<>& reader, std::size_t size, std::int64_t n, std::int64_t k, int workers,
+                           Out* out) {
   const std::int64_t rest = n - k;
   const auto count = static_cast<Rank>(combinatorial::binom(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(k)));
   const auto coface_count =
@@ -104,9 +105,9 @@ void cofaces_by_complement(const RankReader& reader, std::size_t size, std::int6
   }
 }
 
-template <Neighbours Which, Order O>
-void neighbours_all(const RankReader& reader, std::size_t size, std::int64_t n, std::int64_t k, int workers,
-                    Rank* out) {
+template <Neighbours Which, Order O, typename Out>
+void neighbours_all(const RankReader<>& reader, std::size_t size, std::int64_t n, std::int64_t k, int workers,
+                    Out* out) {
   if (Which == Neighbours::cofaces && k > n - k) return cofaces_by_complement<O>(reader, size, n, k, workers, out);
   const auto unrank_table = table_covering(n, combinatorial::unrank_table_k(n, k));
   std::shared_ptr<const combinatorial::ColexBucketIndex> index;
@@ -126,13 +127,44 @@ void neighbours_all(const RankReader& reader, std::size_t size, std::int64_t n, 
   }
 }
 
+// The generic path, for wide ranks or vertices: blocks of ranks unranked
+// into rows of V, their faces or cofaces ranked from the same source of
+// coefficients, which covers (n, k + 1). Rows per block stay within 2^20
+// vertices, however long a row is.
+template <Neighbours Which, Order O, typename R, typename V, typename Out>
+void neighbours_any(const RankReader<R>& reader, std::size_t size, std::int64_t n, std::int64_t k, int workers,
+                    Out* out) {
+  const auto width = static_cast<std::uint64_t>(Which == Neighbours::faces ? k : n - k);
+  const std::size_t block =
+      std::max<std::size_t>(1, std::min<std::size_t>(1024, (std::size_t{1} << 20) / static_cast<std::size_t>(k + 1)));
+  with_coefficients<R>(n, k + 1, [&](const auto& source) {
+    parallel_for(size, workers, faces_grain(width), [&](std::size_t begin, std::size_t end) {
+      std::vector<V> rows(block * static_cast<std::size_t>(k));
+      reader.for_blocks(begin, end, [&](const R* ranks, std::size_t count, std::size_t first) {
+        for (std::size_t at = 0; at < count; at += block) {
+          const std::size_t now = std::min(block, count - at);
+          combinatorial::unrank_any<O, RowLayout::smallest_first>(source, ranks + at, now, n, k, rows.data());
+          Out* const dest = out + (first + at) * width;
+          if constexpr (Which == Neighbours::faces) {
+            combinatorial::face_ranks<O>(rows.data(), now, static_cast<std::size_t>(k), static_cast<std::uint64_t>(n),
+                                         source, dest);
+          } else {
+            combinatorial::coface_ranks<O>(rows.data(), now, static_cast<std::size_t>(k),
+                                           static_cast<std::uint64_t>(n), source, dest);
+          }
+        }
+      });
+    });
+  });
+}
+
 // The ranks, in the same order, of the faces (Which = faces: k columns, the
 // j-th dropping the j-th smallest vertex) or cofaces (n - k columns, the j-th
-// adding the j-th smallest missing vertex) of each k-subset rank: int64 when
-// C(n, k -/+ 1) <= 2^63, uint64 above.
+// adding the j-th smallest missing vertex) of each k-subset rank, in the
+// dtype parse_rank_dtype gives for C(n, k -/+ 1).
 template <Neighbours Which>
 nb::object neighbours(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_arg, nb::handle order_arg,
-                      nb::handle workers_arg, nb::handle origin_arg) {
+                      nb::handle dtype_arg, nb::handle workers_arg, nb::handle origin_arg) {
   if (!is_readable(ranks_arg)) return not_implemented();
   const Order order = parse_order(order_arg);
   const auto [n, k] = parse_n_k(n_arg, k_arg);
@@ -140,35 +172,43 @@ nb::object neighbours(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_arg, 
   const Origin origin = parse_origin(origin_arg);
   nb::object keep[2];
   const ArrayView ranks = view_of(ranks_arg, "ranks", keep);
-  const std::uint64_t count = combination_count(n, k);
+  const WideRank count = combination_count(n, k);
   // The size of the subsets in the result, and so the rule for its dtype.
   constexpr bool faces = Which == Neighbours::faces;
-  const std::uint64_t result_k = faces ? k - 1 : k + 1;
-  const std::uint64_t result_count = faces && k == 0 ? 0 : combination_count(n, result_k);
+  const std::uint64_t result_k = faces ? (k == 0 ? 0 : k - 1) : k + 1;
+  const WideRank result_count = faces && k == 0 ? 0 : combination_count(n, result_k);
+  const RankDtype dtype = parse_rank_dtype(dtype_arg, result_count, n, result_k);
   const std::uint64_t width = faces ? k : n - k;
   Shape shape = ranks.shape;
   shape.push_back(static_cast<npy_intp>(width));
-  std::uint64_t cells = 0;
-  if (__builtin_mul_overflow(static_cast<std::uint64_t>(ranks.size), width, &cells)) cells = ~std::uint64_t{0};
-  check_memory(cells, sizeof(Rank),
-               "the " + to_string(width) + (faces ? " faces of " : " cofaces of ") + to_string(ranks.size) + " ranks");
-  nb::object result = result_count <= (std::uint64_t{1} << 63) ? new_array<std::int64_t>(shape) : new_array<Rank>(shape);
-  // Written as Rank either way: below 2^63 its bits are the int64's.
-  Rank* const out = data_of<Rank>(result);
+  RankResult result(dtype, shape,
+                    "the " + to_string(width) + (faces ? " faces of " : " cofaces of ") + to_string(ranks.size) + " ranks");
+  const bool wide = needs_wide_ranks(count) || needs_wide_ranks(result_count);
   std::size_t bad = ranks.size;
-  {
-    const nb::gil_scoped_release unlocked;
-    bad = first_bad_rank(ranks, count, workers);
-    if (bad == ranks.size && ranks.size != 0 && width != 0) {
-      const RankReader reader(ranks);
-      const auto nn = static_cast<std::int64_t>(n), kk = static_cast<std::int64_t>(k);
-      combinatorial::with_order(order, [&](auto o) {
-        neighbours_all<Which, o.value>(reader, ranks.size, nn, kk, workers, out);
-      });
-    }
-  }
+  combinatorial::with_widths(wide, n, [&](auto rank_zero, auto vertex_zero) {
+    using R = decltype(rank_zero);
+    using V = decltype(vertex_zero);
+    result.write([&](auto* out) {
+      using Out = std::remove_pointer_t<decltype(out)>;
+      if constexpr (sizeof(Out) >= sizeof(R)) {  // the dtype rule never gives narrower
+        const nb::gil_scoped_release unlocked;
+        bad = first_bad_rank<R>(ranks, count, workers);
+        if (bad == ranks.size && ranks.size != 0 && width != 0) {
+          const RankReader<R> reader(ranks);
+          const auto nn = static_cast<std::int64_t>(n), kk = static_cast<std::int64_t>(k);
+          combinatorial::with_order(order, [&](auto o) {
+            if constexpr (combinatorial::is_narrow<R, V>) {
+              neighbours_all<Which, o.value>(reader, ranks.size, nn, kk, workers, out);
+            } else {
+              neighbours_any<Which, o.value, R, V>(reader, ranks.size, nn, kk, workers, out);
+            }
+          });
+        }
+      }
+    });
+  });
   if (bad != ranks.size) throw_bad_rank(ranks, bad, n, k, count, origin);
-  return result;
+  return result.finish();
 }
 
 }  // namespace core

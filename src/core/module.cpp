@@ -13,6 +13,7 @@ namespace nb = nanobind;
 
 NB_MODULE(_core, m) {
   core::import_numpy();
+  core::create_uint128();
   core::create_caches();
   core::ThreadBudget::instance();
   core::installed_stop_check() = &core::python_interrupted;
@@ -30,14 +31,17 @@ NB_MODULE(_core, m) {
   // checks each itself, with its own messages.
   const auto arg = [](const char* name) { return nb::arg(name).none(); };
   m.def("comb", &core::comb, arg("n"), arg("k"), arg("workers"), arg("origin"))
-      .def("rank", &core::rank, arg("combs"), arg("n"), arg("order"), arg("assume_sorted"), arg("workers"),
-           arg("origin"))
+      .def("rank", &core::rank, arg("combs"), arg("n"), arg("order"), arg("assume_sorted"), arg("dtype"),
+           arg("workers"), arg("origin"))
       .def("unrank", &core::unrank, arg("ranks"), arg("n"), arg("k"), arg("order"), arg("out"), arg("workers"),
            arg("origin"))
       .def("faces", &core::neighbours<core::Neighbours::faces>, arg("ranks"), arg("n"), arg("k"), arg("order"),
-           arg("workers"), arg("origin"))
+           arg("dtype"), arg("workers"), arg("origin"))
       .def("cofaces", &core::neighbours<core::Neighbours::cofaces>, arg("ranks"), arg("n"), arg("k"),
-           arg("order"), arg("workers"), arg("origin"))
+           arg("order"), arg("dtype"), arg("workers"), arg("origin"))
+      .def("to_int", &core::to_int, arg("ranks"))
+      .def("rank_dtype", &core::rank_dtype, arg("n"), arg("k"), arg("dtype"))
+      .def("vertex_dtype", &core::vertex_dtype, arg("n"))
       .def("combinations", &core::combinations, arg("n"), arg("k"), arg("order"), arg("start"), arg("stop"),
            arg("out"), arg("workers"))
       .def("slice_arguments", &core::slice_arguments, arg("n"), arg("k"), arg("order"), arg("start"), arg("stop"),
@@ -49,4 +53,5 @@ NB_MODULE(_core, m) {
       .def("count", &core::count, arg("value"), nb::arg("name"))
       .def("resolve_workers", &core::parse_workers, arg("workers"))
       .def("usable_cores", &core::usable_cores);
+  m.attr("uint128") = nb::borrow(reinterpret_cast<PyObject*>(core::uint128_descr));
 }

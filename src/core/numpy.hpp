@@ -11,6 +11,8 @@
 
 #include <nanobind/nanobind.h>
 
+#include "combinatorial/types.hpp"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -33,7 +35,38 @@ inline void import_numpy() {
 using Shape = std::vector<npy_intp>;
 
 // The integer element types an input may have, in native byte order.
-enum class Element { i8, u8, i16, u16, i32, u32, i64, u64 };
+// u128: the package's uint128 dtype, two words high first (StoredWideRank).
+enum class Element { i8, u8, i16, u16, i32, u32, i64, u64, u128 };
+
+using combinatorial::StoredWideRank;
+using combinatorial::WideRank;
+
+// The uint128 dtype, made once at import: [("hi", "<u8"), ("lo", "<u8")].
+inline PyArray_Descr* uint128_descr = nullptr;
+
+inline void create_uint128() {
+  PyObject* fields = Py_BuildValue("[(ss)(ss)]", "hi", "<u8", "lo", "<u8");
+  if (fields == nullptr) throw nb::python_error();
+  const int made = PyArray_DescrConverter(fields, &uint128_descr);
+  Py_DECREF(fields);
+  if (!made) throw nb::python_error();
+}
+
+// Whether a dtype is uint128 exactly: those field names, in that order,
+// little-endian 64-bit words at offsets 0 and 8, no padding.
+inline bool is_uint128(PyArray_Descr* dtype) {
+  return PyDataType_HASFIELDS(dtype) && PyArray_EquivTypes(dtype, uint128_descr);
+}
+
+// The decimal digits of a 128-bit value.
+inline std::string wide_text(WideRank value) {
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(value % 10)));
+    value /= 10;
+  } while (value != 0);
+  return digits;
+}
 
 // Calls body(T{}) with T the C type of the element type.
 template <typename Body>
@@ -47,6 +80,7 @@ decltype(auto) with_element(Element element, Body&& body) {
     case Element::u32: return body(std::uint32_t{});
     case Element::i64: return body(std::int64_t{});
     case Element::u64: return body(std::uint64_t{});
+    case Element::u128: return body(StoredWideRank{});
   }
   __builtin_unreachable();
 }
@@ -60,9 +94,10 @@ constexpr Element element_of() noexcept {
   else if constexpr (std::is_same_v<T, std::int32_t>) return Element::i32;
   else if constexpr (std::is_same_v<T, std::uint32_t>) return Element::u32;
   else if constexpr (std::is_same_v<T, std::int64_t>) return Element::i64;
+  else if constexpr (std::is_same_v<T, StoredWideRank>) return Element::u128;
   else {
-    // No other type may pass for one of these: a wider Rank or Vertex has no
-    // NumPy dtype to be read or written as.
+    // No other type may pass for one of these: a WideRank is stored as a
+    // StoredWideRank, and nothing else has a dtype to be read or written as.
     static_assert(std::is_same_v<T, std::uint64_t>, "an integer type with a NumPy dtype");
     return Element::u64;
   }
@@ -79,8 +114,22 @@ int type_number() noexcept {
     case Element::u32: return NPY_UINT32;
     case Element::i64: return NPY_INT64;
     case Element::u64: return NPY_UINT64;
+    case Element::u128: return NPY_VOID;
   }
   __builtin_unreachable();
+}
+
+// A new reference to the dtype of T's arrays.
+template <typename T>
+PyArray_Descr* descr_of() noexcept {
+  if constexpr (std::is_same_v<T, StoredWideRank>) {
+    Py_INCREF(uint128_descr);
+    return uint128_descr;
+  } else if constexpr (std::is_same_v<T, PyObject*>) {
+    return PyArray_DescrFromType(NPY_OBJECT);
+  } else {
+    return PyArray_DescrFromType(type_number<T>());
+  }
 }
 
 // The dtype's name, as messages give it.
@@ -95,6 +144,7 @@ constexpr const char* dtype_name() noexcept {
     case Element::u32: return "uint32";
     case Element::i64: return "int64";
     case Element::u64: return "uint64";
+    case Element::u128: return "uint128";
   }
   __builtin_unreachable();
 }
@@ -132,7 +182,7 @@ struct ArrayView {
 struct Value {
   bool negative;
   std::uint64_t magnitude;  // the value itself when not negative, saturated at 2^64 - 1
-  std::string exact = {};   // the text of a Python int beyond 64 bits
+  std::string exact = {};   // the text of a value beyond 64 bits
   std::string text() const {
     if (!exact.empty()) return exact;
     return negative ? "-" + std::to_string(magnitude) : std::to_string(magnitude);
@@ -176,24 +226,36 @@ inline Value value_at(const ArrayView& array, std::size_t flat) {
   return with_element(array.element, [&](auto zero) {
     using T = decltype(zero);
     const T v = load<T>(at);
-    if constexpr (std::is_signed_v<T>) {
-      if (v < 0) return Value{true, static_cast<std::uint64_t>(-(v + 1)) + 1};
+    if constexpr (std::is_same_v<T, StoredWideRank>) {
+      if (v.hi != 0) return Value{false, ~std::uint64_t{0}, wide_text(v)};
+      return Value{false, v.lo};
+    } else {
+      if constexpr (std::is_signed_v<T>) {
+        if (v < 0) return Value{true, static_cast<std::uint64_t>(-(v + 1)) + 1};
+      }
+      return Value{false, static_cast<std::uint64_t>(v)};
     }
-    return Value{false, static_cast<std::uint64_t>(v)};
   });
 }
 
-// Copies elements [begin, begin + count) in C order into out as uint64:
-// negative values become 2^64 - 1, above every bound the core checks
-// against (a rank below C(n, k) < 2^64, a vertex below n <= 2^32). Reads
-// one run of the last axis at a time. Does not allocate.
-template <typename T>
-void gather_as(const ArrayView& array, std::size_t begin, std::size_t count, std::uint64_t* out) noexcept {
-  const auto convert = [](T v) {
-    if constexpr (std::is_signed_v<T>) {
-      return v < 0 ? ~std::uint64_t{0} : static_cast<std::uint64_t>(v);
+// Copies elements [begin, begin + count) in C order into out as Out, uint64
+// or WideRank: negative values, and values too wide for Out, become the
+// largest Out, above every bound the core checks against (a rank below
+// C(n, k) < 2^64 or < 2^128, a vertex below n <= 2^32). Reads one run of the
+// last axis at a time. Does not allocate.
+template <typename T, typename Out>
+void gather_as(const ArrayView& array, std::size_t begin, std::size_t count, Out* out) noexcept {
+  const auto convert = [](T v) -> Out {
+    if constexpr (std::is_same_v<T, StoredWideRank>) {
+      if constexpr (std::is_same_v<Out, WideRank>) {
+        return v;
+      } else {
+        return v.hi != 0 ? ~Out{0} : static_cast<Out>(v.lo);
+      }
+    } else if constexpr (std::is_signed_v<T>) {
+      return v < 0 ? ~Out{0} : static_cast<Out>(v);
     } else {
-      return static_cast<std::uint64_t>(v);
+      return static_cast<Out>(v);
     }
   };
   if (array.ndim() == 0) {
@@ -219,7 +281,8 @@ void gather_as(const ArrayView& array, std::size_t begin, std::size_t count, std
   }
 }
 
-inline void gather(const ArrayView& array, std::size_t begin, std::size_t count, std::uint64_t* out) noexcept {
+template <typename Out>
+void gather(const ArrayView& array, std::size_t begin, std::size_t count, Out* out) noexcept {
   with_element(array.element, [&](auto zero) { gather_as<decltype(zero)>(array, begin, count, out); });
 }
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "combinatorial/types.hpp"
 #include "combinatorial/unrank.hpp"
@@ -21,25 +22,30 @@ using combinatorial::Vertex;
 // Elements per gathered block: 32 KiB of uint64, well inside L1 and L2.
 inline constexpr std::size_t block_items = 4096;
 
-// Ranks of an array of any integer dtype and layout, read as Rank: in place
-// for C-contiguous, aligned uint64 (or int64 once checked non-negative);
-// gathered otherwise, negatives becoming 2^64 - 1, outside every count.
+// Ranks of an array of any integer dtype and layout, read as R (Rank or
+// WideRank): in place for C-contiguous, aligned uint64 (or int64 once
+// checked non-negative) when R is Rank; gathered otherwise, negatives and
+// values too wide for R becoming its largest value, outside every count.
+template <typename R = Rank>
 class RankReader {
   static_assert(sizeof(Rank) == sizeof(std::int64_t), "int64 ranks are read in place as Rank");
+  static constexpr bool narrow = std::is_same_v<R, Rank>;
 
  public:
   explicit RankReader(const ArrayView& ranks) noexcept
       : ranks_(ranks),
-        in_place_(ranks.is_plain<Rank>() || ranks.is_plain<std::int64_t>()),
+        in_place_(narrow && (ranks.is_plain<Rank>() || ranks.is_plain<std::int64_t>())),
         is_signed_(ranks.element == Element::i64) {}
 
   // The first index in [begin, end) whose rank is outside [0, count), or end.
-  std::size_t first_outside(std::size_t begin, std::size_t end, std::uint64_t count) const noexcept {
-    if (in_place_) {
-      return is_signed_ ? combinatorial::first_rank_outside(data<std::int64_t>(), begin, end, count)
-                        : combinatorial::first_rank_outside(data<Rank>(), begin, end, count);
+  std::size_t first_outside(std::size_t begin, std::size_t end, R count) const noexcept {
+    if constexpr (narrow) {
+      if (in_place_) {
+        return is_signed_ ? combinatorial::first_rank_outside(data<std::int64_t>(), begin, end, count)
+                          : combinatorial::first_rank_outside(data<Rank>(), begin, end, count);
+      }
     }
-    std::array<Rank, block_items> buffer;
+    std::array<R, block_items> buffer;
     for (std::size_t at = begin; at < end; at += block_items) {
       const std::size_t size = std::min(block_items, end - at);
       gather(ranks_, at, size, buffer.data());
@@ -55,13 +61,13 @@ class RankReader {
   void for_blocks(std::size_t begin, std::size_t end, Body body) const {
     if (in_place_) {
       // Checked non-negative, so signed ranks read as unsigned.
-      return body(reinterpret_cast<const Rank*>(ranks_.data) + begin, end - begin, begin);
+      return body(reinterpret_cast<const R*>(ranks_.data) + begin, end - begin, begin);
     }
-    std::array<Rank, block_items> buffer;
+    std::array<R, block_items> buffer;
     for (std::size_t at = begin; at < end; at += block_items) {
       const std::size_t size = std::min(block_items, end - at);
       gather(ranks_, at, size, buffer.data());
-      body(static_cast<const Rank*>(buffer.data()), size, at);
+      body(static_cast<const R*>(buffer.data()), size, at);
     }
   }
 

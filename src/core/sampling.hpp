@@ -49,15 +49,15 @@ inline SampleArguments parse_sample(nb::handle n_arg, nb::handle k_arg, nb::hand
 // directly keep hashes and flags per row and redraw in rounds of rows. The
 // rows themselves count unless they go into `out`.
 inline std::uint64_t sample_bytes(const Integer& size, std::uint64_t k, bool replace, bool countable,
-                                  std::uint64_t count, bool rows_in_out) {
+                                  std::uint64_t count, bool rows_in_out, std::size_t vertex_bytes = sizeof(Vertex)) {
   if (k == 0) return 0;  // rows of nothing: no bytes, no ranks drawn
   const unsigned __int128 rows = size.value;
-  unsigned __int128 bytes = rows_in_out ? 0 : rows * k * sizeof(Vertex);
+  unsigned __int128 bytes = rows_in_out ? 0 : rows * k * vertex_bytes;
   if (countable) {
     bytes += rows * sizeof(Rank);
     if (!replace) bytes += combinatorial::distinct_ranks_bytes(count, static_cast<std::size_t>(size.value));
   } else if (!replace) {
-    bytes += rows * 13 + rows * k * sizeof(Vertex) / 2;  // hashes, flags, and a later round's rows
+    bytes += rows * 13 + rows * k * vertex_bytes / 2;  // hashes, flags, and a later round's rows
   }
   return bytes > ~std::uint64_t{0} ? ~std::uint64_t{0} : static_cast<std::uint64_t>(bytes);
 }
@@ -93,63 +93,76 @@ inline nb::tuple sample_arguments(nb::handle n_arg, nb::handle k_arg, nb::handle
   return nb::make_tuple(a.n, a.k, nb::steal(PyLong_FromString(a.size.exact.c_str(), nullptr, 10)), a.replace, count);
 }
 
-// `size` uniform k-subsets of {0..n-1} as (size, k) uint16 rows, into `out`
-// or a new array, rows smallest vertex first, in random order; distinct
-// unless `replace`. `seed_arg` is called for the 64-bit seed once
-// everything is checked.
+// `size` uniform k-subsets of {0..n-1} as (size, k) rows of uint16 (n <=
+// 65536) or uint32, into `out` or a new array, rows smallest vertex first,
+// in random order; distinct unless `replace`. `seed_arg` is called for the
+// 64-bit seed once everything is checked.
 inline nb::object sample(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg, nb::handle seed_arg,
                          nb::handle replace_arg, nb::handle out_arg, nb::handle workers_arg) {
   const auto [n, k, size, replace, countable, count] = parse_sample(n_arg, k_arg, size_arg, replace_arg);
   const int workers = parse_workers(workers_arg);
   const std::string rows_named = rows_text(size.value, k);
-  check_memory(sample_bytes(size, k, replace, countable, count, !out_arg.is_none()), 1,
-               rows_named + (out_arg.is_none() ? " and the working memory of their sample" : ": the working memory of their sample"));
-  nb::object out = result_array<Vertex>(out_arg, {static_cast<npy_intp>(size.value), static_cast<npy_intp>(k)}, rows_named);
-  // Drawn once everything is checked: a failed call leaves the generator as it was.
-  const std::uint64_t seed = nb::cast<std::uint64_t>(seed_arg());
-  if (size.value == 0 || k == 0) return out;
-  Vertex* const dest = data_of<Vertex>(out);
-  const nb::gil_scoped_release unlocked;
-  const auto nn = static_cast<std::int64_t>(n), kk = static_cast<std::int64_t>(k);
-  const auto rows = static_cast<std::size_t>(size.value);
-  // Ranges of whole blocks of randomness per thread.
-  const auto by_blocks = [&](auto body) {
-    const std::size_t blocks = (rows + combinatorial::sample_block - 1) / combinatorial::sample_block;
-    parallel_for(blocks, workers, 1, [&](std::size_t first, std::size_t last) {
-      body(first * combinatorial::sample_block, std::min(rows, last * combinatorial::sample_block));
-    });
-  };
-  if (!countable) {
+  return combinatorial::with_widths(false, n, [&](auto, auto vertex_zero) {
+    using V = decltype(vertex_zero);
+    check_memory(sample_bytes(size, k, replace, countable, count, !out_arg.is_none(), sizeof(V)), 1,
+                 rows_named + (out_arg.is_none() ? " and the working memory of their sample"
+                                                 : ": the working memory of their sample"));
+    nb::object out = result_array<V>(out_arg, {static_cast<npy_intp>(size.value), static_cast<npy_intp>(k)}, rows_named);
+    // Drawn once everything is checked: a failed call leaves the generator as it was.
+    const std::uint64_t seed = nb::cast<std::uint64_t>(seed_arg());
+    if (size.value == 0 || k == 0) return out;
+    V* const dest = data_of<V>(out);
+    const nb::gil_scoped_release unlocked;  // re-taken before out is returned: it is declared after out
+    const auto nn = static_cast<std::int64_t>(n), kk = static_cast<std::int64_t>(k);
+    const auto rows = static_cast<std::size_t>(size.value);
+    // Ranges of whole blocks of randomness per thread.
+    const auto by_blocks = [&](auto body) {
+      const std::size_t blocks = (rows + combinatorial::sample_block - 1) / combinatorial::sample_block;
+      parallel_for(blocks, workers, 1, [&](std::size_t first, std::size_t last) {
+        body(first * combinatorial::sample_block, std::min(rows, last * combinatorial::sample_block));
+      });
+    };
+    if (!countable) {
+      if (replace) {
+        by_blocks([&](std::size_t begin, std::size_t end) {
+          combinatorial::sample_rows_with_replacement(seed, nn, kk, begin, end, dest + begin * k);
+        });
+      } else {
+        StopPoll poll;
+        combinatorial::sample_distinct_rows(seed, nn, kk, rows, dest, [&] { return poll(); });
+        if (poll.stopped()) throw Interrupted{};
+      }
+      return out;
+    }
+    // Every rank is written before it is read: no zeroing pass over them.
+    const auto ranks = std::make_unique_for_overwrite<Rank[]>(rows);
     if (replace) {
       by_blocks([&](std::size_t begin, std::size_t end) {
-        combinatorial::sample_rows_with_replacement(seed, nn, kk, begin, end, dest + begin * k);
+        combinatorial::sample_ranks_with_replacement(seed, count, begin, end, ranks.get() + begin);
       });
     } else {
       StopPoll poll;
-      combinatorial::sample_distinct_rows(seed, nn, kk, rows, dest, [&] { return poll(); });
+      combinatorial::sample_distinct_ranks(seed, count, rows, ranks.get(), [&] { return poll(); });
       if (poll.stopped()) throw Interrupted{};
     }
+    if constexpr (combinatorial::is_narrow<Rank, V>) {
+      const auto table = table_covering(nn, combinatorial::unrank_table_k(nn, kk));
+      std::shared_ptr<const combinatorial::ColexBucketIndex> index;
+      if (combinatorial::unrank_wants_index(nn, kk, rows)) index = index_for(table->view(), nn, kk);
+      parallel_for(rows, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
+        combinatorial::unrank_batch<Order::colex, RowLayout::smallest_first>(
+            table->view(), index.get(), ranks.get() + begin, end - begin, nn, kk, dest + begin * k);
+      });
+    } else {
+      with_coefficients<Rank>(nn, kk, [&](const auto& source) {
+        parallel_for(rows, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
+          combinatorial::unrank_any<Order::colex, RowLayout::smallest_first>(source, ranks.get() + begin, end - begin,
+                                                                             nn, kk, dest + begin * k);
+        });
+      });
+    }
     return out;
-  }
-  // Every rank is written before it is read: no zeroing pass over them.
-  const auto ranks = std::make_unique_for_overwrite<Rank[]>(rows);
-  if (replace) {
-    by_blocks([&](std::size_t begin, std::size_t end) {
-      combinatorial::sample_ranks_with_replacement(seed, count, begin, end, ranks.get() + begin);
-    });
-  } else {
-    StopPoll poll;
-    combinatorial::sample_distinct_ranks(seed, count, rows, ranks.get(), [&] { return poll(); });
-    if (poll.stopped()) throw Interrupted{};
-  }
-  const auto table = table_covering(nn, combinatorial::unrank_table_k(nn, kk));
-  std::shared_ptr<const combinatorial::ColexBucketIndex> index;
-  if (combinatorial::unrank_wants_index(nn, kk, rows)) index = index_for(table->view(), nn, kk);
-  parallel_for(rows, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
-    combinatorial::unrank_batch<Order::colex, RowLayout::smallest_first>(table->view(), index.get(), ranks.get() + begin,
-                                                                         end - begin, nn, kk, dest + begin * k);
   });
-  return out;
 }
 
 }  // namespace core
