@@ -35,12 +35,19 @@ struct TableSource {
     return static_cast<R>(cells[static_cast<std::size_t>(j) * stride + static_cast<std::size_t>(m)]);
   }
 
+  // Row j, indexed by m, as the bucket index reads it.
+  const C* row(std::int64_t j) const noexcept { return cells + static_cast<std::size_t>(j) * stride; }
+
   std::int64_t largest_at_most(std::int64_t j, R r, std::int64_t lo, std::int64_t hi) const noexcept {
     const C* const row = cells + static_cast<std::size_t>(j) * stride;
     const auto coef = [row](std::int64_t m) { return static_cast<R>(row[m]); };
     return detail::gallop<R>(coef, r, lo, hi);
   }
 };
+
+// A source whose coefficients lie in a table's rows, which the bucket index reads.
+template <typename Source>
+concept HasRows = requires(const Source& source) { source.row(0); };
 
 // C(m, j) as a value of R, saturated at the largest R: closed forms for
 // j <= 3, binom() or binom_wide() beyond. Does not allocate.

@@ -77,6 +77,10 @@ decltype(auto) with_widths(bool wide_ranks, std::uint64_t n, Body&& body) {
   return wide_vertices ? body(Rank{}, WideVertex{}) : body(Rank{}, Vertex{});
 }
 
+// The cell of a table for ranks of type R: Cell holds a Rank's bits.
+template <typename R>
+using CellOf = std::conditional_t<std::is_same_v<R, WideRank>, WideCell, Cell>;
+
 // Whether a kernel's types are the narrow ones, which have tuned kernels of their own.
 template <typename R, typename V>
 inline constexpr bool is_narrow = std::is_same_v<R, Rank> && std::is_same_v<V, Vertex>;

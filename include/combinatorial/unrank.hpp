@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "combinatorial/binomial.hpp"
+#include "combinatorial/coefficients.hpp"
 #include "combinatorial/complement.hpp"
 #include "combinatorial/order.hpp"
 #include "combinatorial/types.hpp"
@@ -108,9 +109,9 @@ void unrank_plain(const TableView& table, const Rank* first, const Rank* last, s
 }
 
 // The indexed kernel with k fixed at compile time for the common sizes.
-template <Order O, RowLayout Layout>
-void unrank_indexed(const TableView& table, const Rank* first, const Rank* last, std::int64_t n, std::int64_t k,
-                    const ColexBucketIndex& index, Vertex* out) {
+template <Order O, RowLayout Layout, typename Table, typename R, typename V>
+void unrank_indexed(const Table& table, const R* first, const R* last, std::int64_t n, std::int64_t k,
+                    const BasicColexBucketIndex<R, V>& index, V* out) {
   switch (k) {
     case 3: return unrank_colex_indexed<O, Layout, 3>(table, first, last, n, k, index, out);
     case 4: return unrank_colex_indexed<O, Layout, 4>(table, first, last, n, k, index, out);
@@ -168,8 +169,8 @@ void unrank_batch(const TableView& table, const ColexBucketIndex* index, const R
 }
 
 // Writes the k vertices of each rank in [first, first + size) in order O,
-// rows laid out as Layout says, k values per rank: the kernel for ranks and
-// vertices of any width, where unrank_batch's tuned ones do not apply. Each
+// rows laid out as Layout says, k values per rank: the search for ranks and
+// vertices of any width, where unrank_batch's tuned kernels do not apply. Each
 // vertex comes from the source's search, with the vertex above it as the
 // bound: colex finds vertices largest first, C(v, p) <= r; lex finds the
 // colex vertices q of C(n, k) - 1 - r and writes n - 1 - q. Does not
@@ -196,6 +197,25 @@ void unrank_any(const Source& source, const R* first, std::size_t size, std::int
     const auto v = static_cast<std::int64_t>(r);
     out[reversed ? 0 : k - 1] = static_cast<V>(Lex ? n - 1 - v : v);
   }
+}
+
+// Whether a batch of `size` ranks of (n, k) at any widths, read from a
+// table, takes the bucket index: as unrank_wants_index, for k up to what an
+// index of R holds.
+template <typename R>
+constexpr bool unrank_any_wants_index(std::int64_t n, std::int64_t k, std::size_t size) noexcept {
+  return unrank_wants_index(n, k, size) && k <= max_index_size_of<R>;
+}
+
+// unrank_any, or the bucket index where one is given (built for n and at
+// least k from the table that `source` reads). Same contract as unrank_any.
+template <Order O, RowLayout Layout, typename R, typename V, typename Source>
+void unrank_batch_any(const Source& source, const BasicColexBucketIndex<R, V>* index, const R* first,
+                      std::size_t size, std::int64_t n, std::int64_t k, V* out) {
+  if constexpr (HasRows<Source>) {
+    if (index != nullptr) return detail::unrank_indexed<O, Layout>(source, first, first + size, n, k, *index, out);
+  }
+  unrank_any<O, Layout>(source, first, size, n, k, out);
 }
 
 }  // namespace combinatorial

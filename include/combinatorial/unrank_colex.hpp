@@ -124,7 +124,13 @@ namespace combinatorial {
 // most one step. Rows get up to 2^bits + 1 entries: few for small k, so that
 // the index stays in the first-level cache, more for large k, whose lower
 // positions see small remainders where buckets would otherwise be wide.
-struct ColexBucketIndex {
+//
+// Templated on the widths of ranks (R) and vertices (V): one index type per
+// pair, built from a table of R's cells.
+template <typename R, typename V>
+struct BasicColexBucketIndex {
+  using rank_type = R;
+  using Table = BasicTableView<CellOf<R>>;
   static constexpr int bucket_bits(std::int64_t size) noexcept {
     return size <= 3 ? 13 : size <= 6 ? 14 : 16;
   }
@@ -132,28 +138,30 @@ struct ColexBucketIndex {
   std::int64_t n = -1;
   std::int64_t k = -1;
   std::vector<int> shift;
-  std::vector<std::vector<Vertex>> start;
+  std::vector<std::vector<V>> start;
 
   // Builds the index for (n, k): O(k (2^bits + n)). Allocates. Precondition:
-  // the table covers (n, k), 2 <= k <= n - k, C(n, k) < 2^64,
-  // n <= max_vertex_count.
-  void build(const TableView& table, std::int64_t vertex_count, std::int64_t size) {
+  // the table covers (n, k), 2 <= k <= n - k, C(n, k) < 2^bits(R),
+  // n <= vertex_limit<V>.
+  void build(const Table& table, std::int64_t vertex_count, std::int64_t size) {
     n = -1;  // not valid until built
     shift.assign(static_cast<std::size_t>(size + 1), 0);
     start.assign(static_cast<std::size_t>(size + 1), {});
     for (std::int64_t p = 2; p <= size; ++p) {
-      const Cell* row = table.row(p);
-      const auto total = static_cast<Rank>(row[vertex_count]);  // C(n, p) <= C(n, k)
-      const auto bits = static_cast<int>(std::bit_width(total | 1));
+      const auto* row = table.row(p);
+      const auto total = static_cast<R>(row[vertex_count]);  // C(n, p) <= C(n, k)
+      const auto high = static_cast<std::uint64_t>(total >> 63 >> 1);  // 0 for 64-bit ranks
+      const int bits = high ? 64 + static_cast<int>(std::bit_width(high))
+                            : static_cast<int>(std::bit_width(static_cast<std::uint64_t>(total) | 1));
       const int s = std::max(0, bits - bucket_bits(size));
-      const std::uint64_t buckets = ((total - 1) >> s) + 2;
-      std::vector<Vertex>& vertex_at = start[static_cast<std::size_t>(p)];
+      const auto buckets = static_cast<std::uint64_t>(((total - 1) >> s) + 2);
+      std::vector<V>& vertex_at = start[static_cast<std::size_t>(p)];
       vertex_at.resize(buckets);
       std::int64_t m = p - 1;
       for (std::uint64_t b = 0; b < buckets; ++b) {
-        const Rank value = Rank{b} << s;  // b <= 2^16 + 1 and s <= 51: no overflow
-        while (m + 1 < vertex_count && static_cast<Rank>(row[m + 1]) <= value) ++m;
-        vertex_at[b] = static_cast<Vertex>(m);
+        const R value = R{b} << s;  // b <= 2^16 + 1 and s <= bits(R) - 13: no overflow
+        while (m + 1 < vertex_count && static_cast<R>(row[m + 1]) <= value) ++m;
+        vertex_at[b] = static_cast<V>(m);
       }
       shift[static_cast<std::size_t>(p)] = s;
     }
@@ -162,32 +170,45 @@ struct ColexBucketIndex {
   }
 
   // The same over the shared table BC.
-  void build(std::int64_t vertex_count, std::int64_t size) { build(BC.view(), vertex_count, size); }
+  void build(std::int64_t vertex_count, std::int64_t size)
+    requires std::is_same_v<R, Rank>
+  {
+    build(BC.view(), vertex_count, size);
+  }
 };
 
+using ColexBucketIndex = BasicColexBucketIndex<Rank, Vertex>;
+
 // The largest k for which 2 <= k <= n - k and C(n, k) < 2^64 can both hold:
-// C(2k, k) >= 2^64 from k = 34 on.
+// C(2k, k) >= 2^64 from k = 34 on; for ranks of R, C(2k, k) >= 2^128 from
+// k = 67 on.
 inline constexpr std::int64_t max_index_size = 33;
+template <typename R>
+inline constexpr std::int64_t max_index_size_of = std::is_same_v<R, WideRank> ? 66 : max_index_size;
 
 namespace detail {
 
 // The vertex for r at position p by bisection over its whole bucket, for the
 // few remainders that one step does not settle. Kept out of line and cold so
 // that the hot loop holds no values for it in registers.
-[[gnu::noinline, gnu::cold]] inline std::int64_t bisect_bucket(const Cell* row, const Vertex* start, int shift,
-                                                              Rank r) noexcept {
-  const Rank b = r >> shift;
-  const auto coef = [row](std::int64_t m) { return static_cast<Rank>(row[m]); };
-  return bisect(coef, r, start[b], start[b + 1]);
+template <typename R, typename C, typename V>
+[[gnu::noinline, gnu::cold]] std::int64_t bisect_bucket(const C* row, const V* start, int shift, R r) noexcept {
+  const auto b = static_cast<std::size_t>(r >> shift);
+  const auto coef = [row](std::int64_t m) { return static_cast<R>(row[m]); };
+  return bisect<R>(coef, r, start[b], start[b + 1]);
 }
 
-template <Order O, RowLayout Layout, std::size_t K, typename RankIt, typename OutIt>
-[[gnu::always_inline]] inline void unrank_colex_indexed_body(const TableView& table, RankIt first, RankIt last,
+template <Order O, RowLayout Layout, std::size_t K, typename Table, typename R, typename V, typename RankIt,
+          typename OutIt>
+[[gnu::always_inline]] inline void unrank_colex_indexed_body(const Table& table, RankIt first, RankIt last,
                                                              std::int64_t n, std::int64_t k,
-                                                             const ColexBucketIndex& index, OutIt out) {
+                                                             const BasicColexBucketIndex<R, V>& index, OutIt out) {
   constexpr bool Lex = is_lex<O>();
-  static_assert(sizeof(*first) == sizeof(Rank), "ranks are read whole, as Rank");
-  static_assert(K == 0 || (K >= 2 && K <= max_index_size), "k fits the index");
+  using C = CellOf<R>;
+  using Out = std::remove_reference_t<decltype(*out)>;
+  constexpr std::int64_t max_size = max_index_size_of<R>;
+  static_assert(sizeof(*first) == sizeof(R), "ranks are read whole, as R");
+  static_assert(K == 0 || (K >= 2 && static_cast<std::int64_t>(K) <= max_size), "k fits the index");
   constexpr bool short_rows = K != 0 && K <= 6;  // measured: unrolled positions pay off there
   // Ranks in flight: enough to overlap their lookups, few enough for the
   // registers (measured: 4 for k = 3, 8 up to 6, 16 beyond).
@@ -195,44 +216,44 @@ template <Order O, RowLayout Layout, std::size_t K, typename RankIt, typename Ou
   if constexpr (K != 0) k = static_cast<std::int64_t>(K);
   const auto width = static_cast<std::size_t>(k);
   // Local copies: stores of vertices could otherwise alias the index.
-  const Cell* rows[max_index_size + 1];
-  const Vertex* starts[max_index_size + 1];
-  int shifts[max_index_size + 1];
+  const C* rows[max_size + 1];
+  const V* starts[max_size + 1];
+  int shifts[max_size + 1];
   for (std::int64_t p = 2; p <= k; ++p) {
     rows[p] = table.row(p);
     starts[p] = index.start[static_cast<std::size_t>(p)].data();
     shifts[p] = index.shift[static_cast<std::size_t>(p)];
   }
-  const Rank last_rank = static_cast<Rank>(table.row(k)[n]) - 1;
+  const R last_rank = static_cast<R>(table.row(k)[n]) - 1;
   // The slot of position p (k down to 1, the vertex found for C(v, p)) in a
   // row: colex finds vertices largest first, lex (through n - 1 - v)
   // smallest first.
   constexpr bool reversed = (Layout == RowLayout::smallest_first) != Lex;
   const auto slot = [k](std::int64_t p) { return static_cast<std::size_t>(reversed ? p - 1 : k - p); };
-  const auto vertex = [n](Rank v) { return static_cast<Vertex>(Lex ? static_cast<Rank>(n) - 1 - v : v); };
+  const auto vertex = [n](std::int64_t v) { return static_cast<Out>(Lex ? n - 1 - v : v); };
   // The vertex at position p for remainder r: one bucket lookup and one step,
   // with a bisection in the bucket's bracket when the step does not settle it.
-  const auto find = [&](std::int64_t p, Rank r) {
-    const Cell* row = rows[p];
-    const Rank b = r >> shifts[p];
+  const auto find = [&](std::int64_t p, R r) {
+    const C* row = rows[p];
+    const auto b = static_cast<std::size_t>(r >> shifts[p]);
     std::int64_t v = starts[p][b];
-    v += static_cast<Rank>(row[v + 1]) <= r;
-    if (__builtin_expect(static_cast<Rank>(row[v + 1]) <= r, 0)) {
+    v += static_cast<R>(row[v + 1]) <= r;
+    if (__builtin_expect(static_cast<R>(row[v + 1]) <= r, 0)) {
       v = detail::bisect_bucket(row, starts[p], shifts[p], r);
     }
     return v;
   };
-  Rank r[lanes];
+  R r[lanes];
   for (; last - first >= static_cast<std::ptrdiff_t>(lanes); first += lanes, out += lanes * width) {
     for (std::size_t l = 0; l < lanes; ++l) {
-      r[l] = Lex ? last_rank - static_cast<Rank>(first[l]) : static_cast<Rank>(first[l]);
+      r[l] = Lex ? last_rank - static_cast<R>(first[l]) : static_cast<R>(first[l]);
     }
     const auto position = [&](std::int64_t p) {
 #pragma GCC unroll 16
       for (std::size_t l = 0; l < lanes; ++l) {
         const std::int64_t v = find(p, r[l]);
-        out[l * width + slot(p)] = vertex(static_cast<Rank>(v));
-        r[l] -= static_cast<Rank>(rows[p][v]);
+        out[l * width + slot(p)] = vertex(v);
+        r[l] -= static_cast<R>(rows[p][v]);
       }
     };
     if constexpr (short_rows) {
@@ -241,26 +262,27 @@ template <Order O, RowLayout Layout, std::size_t K, typename RankIt, typename Ou
     } else {
       for (std::int64_t p = k; p >= 2; --p) position(p);
     }
-    for (std::size_t l = 0; l < lanes; ++l) out[l * width + slot(1)] = vertex(r[l]);
+    for (std::size_t l = 0; l < lanes; ++l) out[l * width + slot(1)] = vertex(static_cast<std::int64_t>(r[l]));
   }
   for (; first != last; ++first, out += width) {
-    Rank rest = Lex ? last_rank - static_cast<Rank>(*first) : static_cast<Rank>(*first);
+    R rest = Lex ? last_rank - static_cast<R>(*first) : static_cast<R>(*first);
     for (std::int64_t p = k; p >= 2; --p) {
       const std::int64_t v = find(p, rest);
-      out[slot(p)] = vertex(static_cast<Rank>(v));
-      rest -= static_cast<Rank>(rows[p][v]);
+      out[slot(p)] = vertex(v);
+      rest -= static_cast<R>(rows[p][v]);
     }
-    out[slot(1)] = vertex(rest);
+    out[slot(1)] = vertex(static_cast<std::int64_t>(rest));
   }
 }
 
 #if COMBINATORIAL_CPU_DISPATCH
 // With BMI2 the shift to each bucket number is a single shrx, not a shift
 // through cl; measured about 12% faster at (1000, 3).
-template <Order O, RowLayout Layout, std::size_t K, typename RankIt, typename OutIt>
-COMBINATORIAL_X86_64_V3 void unrank_colex_indexed_v3(const TableView& table, RankIt first, RankIt last,
+template <Order O, RowLayout Layout, std::size_t K, typename Table, typename R, typename V, typename RankIt,
+          typename OutIt>
+COMBINATORIAL_X86_64_V3 void unrank_colex_indexed_v3(const Table& table, RankIt first, RankIt last,
                                                      std::int64_t n, std::int64_t k,
-                                                     const ColexBucketIndex& index, OutIt out) {
+                                                     const BasicColexBucketIndex<R, V>& index, OutIt out) {
   unrank_colex_indexed_body<O, Layout, K>(table, first, last, n, k, index, out);
 }
 #endif
@@ -274,11 +296,13 @@ COMBINATORIAL_X86_64_V3 void unrank_colex_indexed_v3(const TableView& table, Ran
 // known at compile time, which lets the lanes unroll, and the positions too
 // for short rows; 0 when k comes at run time. Does not allocate.
 // Preconditions: 2 <= k <= n - k; index built for n and at least k from the
-// same coefficients; the table covers (n, k); 0 <= rank < C(n, k) < 2^64;
-// n <= max_vertex_count.
-template <Order O, RowLayout Layout, std::size_t K, typename RankIt, typename OutIt>
-void unrank_colex_indexed(const TableView& table, RankIt first, RankIt last, std::int64_t n, std::int64_t k,
-                          const ColexBucketIndex& index, OutIt out) {
+// same coefficients; the table (anything with row(j), a TableView or a
+// TableSource) covers (n, k); 0 <= rank < C(n, k) < 2^bits(R);
+// n <= vertex_limit<V>.
+template <Order O, RowLayout Layout, std::size_t K, typename Table, typename R, typename V, typename RankIt,
+          typename OutIt>
+void unrank_colex_indexed(const Table& table, RankIt first, RankIt last, std::int64_t n, std::int64_t k,
+                          const BasicColexBucketIndex<R, V>& index, OutIt out) {
 #if COMBINATORIAL_CPU_DISPATCH
   if (has_x86_64_v3()) {
     return detail::unrank_colex_indexed_v3<O, Layout, K>(table, first, last, n, k, index, out);

@@ -55,6 +55,9 @@ inline void create_caches() {
   CacheSlot<CoefficientTable>::instance();
   CacheSlot<combinatorial::WideCoefficientTable>::instance();
   CacheSlot<ColexBucketIndex>::instance();
+  CacheSlot<combinatorial::BasicColexBucketIndex<combinatorial::WideRank, combinatorial::Vertex>>::instance();
+  CacheSlot<combinatorial::BasicColexBucketIndex<combinatorial::WideRank, combinatorial::WideVertex>>::instance();
+  CacheSlot<combinatorial::BasicColexBucketIndex<combinatorial::Rank, combinatorial::WideVertex>>::instance();
 }
 
 // A table of cells C (Cell, or WideCell for wide ranks) covering (n, k).
@@ -92,13 +95,14 @@ decltype(auto) with_coefficients(std::int64_t n, std::int64_t k, Body&& body) {
 }
 
 // A bucket index for n serving every size up to k, built from any table that
-// covers (n, k). Precondition: as ColexBucketIndex::build.
-inline std::shared_ptr<const ColexBucketIndex> index_for(const combinatorial::TableView& table, std::int64_t n,
-                                                         std::int64_t k) {
-  auto& [mutex, current] = CacheSlot<ColexBucketIndex>::instance();
+// covers (n, k): one cache per pair of widths (ColexBucketIndex for the
+// narrow ones). Precondition: as BasicColexBucketIndex::build.
+template <typename Index = ColexBucketIndex, typename Table>
+std::shared_ptr<const Index> index_for(const Table& table, std::int64_t n, std::int64_t k) {
+  auto& [mutex, current] = CacheSlot<Index>::instance();
   const std::lock_guard<std::mutex> lock(mutex);
   if (current && current->n == n && current->k >= k) return current;
-  auto fresh = std::make_shared<ColexBucketIndex>();
+  auto fresh = std::make_shared<Index>();
   fresh->build(table, n, k);
   current = std::move(fresh);
   return current;

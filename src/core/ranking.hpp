@@ -54,6 +54,21 @@ std::size_t first_bad_rank(const ArrayView& ranks, WideRank count, int workers) 
            ranks.shape, origin);
 }
 
+// The bucket index for a batch of `size` ranks at widths R and V, where the
+// source is a table and the batch is worth one; null otherwise.
+template <typename R, typename V, typename Source>
+std::shared_ptr<const combinatorial::BasicColexBucketIndex<R, V>> wide_index_for(const Source& source, std::int64_t n,
+                                                                                std::int64_t k, std::size_t size) {
+  if constexpr (combinatorial::HasRows<Source>) {
+    if (combinatorial::unrank_any_wants_index<R>(n, k, size)) {
+      const combinatorial::BasicTableView<combinatorial::CellOf<R>> table{
+          source.cells, source.stride, n, k};  // the rows it reads, within what the source covers
+      return index_for<combinatorial::BasicColexBucketIndex<R, V>>(table, n, k);
+    }
+  }
+  return nullptr;
+}
+
 // Unranks checked ranks, read at width R, into rows of k vertices of type
 // V, smallest first: the tuned kernels for the narrow widths, unrank_any
 // over a table or computed coefficients otherwise.
@@ -77,11 +92,12 @@ void unrank_rows(const ArrayView& ranks, std::uint64_t n, std::uint64_t k, Order
     });
   } else {
     with_coefficients<R>(nn, kk, [&](const auto& source) {
+      const auto index = wide_index_for<R, V>(source, nn, kk, size);
       combinatorial::with_order(order, [&](auto o) {
         parallel_for(size, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
           reader.for_blocks(begin, end, [&](const R* block, std::size_t count, std::size_t at) {
-            combinatorial::unrank_any<o.value, RowLayout::smallest_first>(source, block, count, nn, kk,
-                                                                          out + at * k);
+            combinatorial::unrank_batch_any<o.value, RowLayout::smallest_first>(source, index.get(), block, count,
+                                                                                nn, kk, out + at * k);
           });
         });
       });

@@ -210,7 +210,7 @@ TEST(Sample, RowsAreUniformAndDistinctRowsFollowTheirRounds) {
   const std::int64_t shapes[][2] = {{100, 20}, {40, 4}};
   for (const auto& [n, k] : shapes) {
     const std::size_t size = n == 40 ? 70000 : 1000;
-    combinatorial::detail::VertexBits bits = {};
+    combinatorial::detail::RowScratch<combinatorial::Vertex> bits;
     const auto draw = [&](auto& rng) {
       Row r(static_cast<std::size_t>(k));
       combinatorial::detail::draw_row(rng, n, k, bits, r.data());
