@@ -233,36 +233,56 @@ template <Order O, RowLayout Layout, std::size_t K, typename Table, typename R, 
   const auto vertex = [n](std::int64_t v) { return static_cast<Out>(Lex ? n - 1 - v : v); };
   // The vertex at position p for remainder r: one bucket lookup and one step,
   // with a bisection in the bucket's bracket when the step does not settle it.
-  const auto find = [&](std::int64_t p, R r) {
+  // Remainders come as R or, where they are known to fit, as Rank.
+  const auto find = [&](std::int64_t p, auto r) {
+    using A = decltype(r);
     const C* row = rows[p];
     const auto b = static_cast<std::size_t>(r >> shifts[p]);
     std::int64_t v = starts[p][b];
-    v += static_cast<R>(row[v + 1]) <= r;
-    if (__builtin_expect(static_cast<R>(row[v + 1]) <= r, 0)) {
+    v += static_cast<A>(row[v + 1]) <= r;
+    if (__builtin_expect(static_cast<A>(row[v + 1]) <= r, 0)) {
       v = detail::bisect_bucket(row, starts[p], shifts[p], r);
     }
     return v;
   };
+  // Wide ranks: positions p <= split have C(n, p) < 2^64, so their
+  // remainders (below C(n, p)) and the cells they read (at most C(n, p))
+  // fit 64 bits; they run in 64-bit arithmetic on the cells' low words,
+  // which halves their cost (at (1000, 10), positions 7 down to 2).
+  std::int64_t split = k;
+  if constexpr (!std::is_same_v<R, Rank>) {
+    split = 1;
+    while (split < k && static_cast<R>(table.row(split + 1)[n]) >> 64 == 0) ++split;
+  }
   R r[lanes];
   for (; last - first >= static_cast<std::ptrdiff_t>(lanes); first += lanes, out += lanes * width) {
     for (std::size_t l = 0; l < lanes; ++l) {
       r[l] = Lex ? last_rank - static_cast<R>(first[l]) : static_cast<R>(first[l]);
     }
-    const auto position = [&](std::int64_t p) {
+    const auto position = [&](std::int64_t p, auto& remainders) {
+      using A = std::remove_reference_t<decltype(remainders[0])>;
 #pragma GCC unroll 16
       for (std::size_t l = 0; l < lanes; ++l) {
-        const std::int64_t v = find(p, r[l]);
+        const std::int64_t v = find(p, remainders[l]);
         out[l * width + slot(p)] = vertex(v);
-        r[l] -= static_cast<R>(rows[p][v]);
+        remainders[l] -= static_cast<A>(rows[p][v]);
       }
     };
-    if constexpr (short_rows) {
+    if constexpr (std::is_same_v<R, Rank>) {
+      if constexpr (short_rows) {
 #pragma GCC unroll 8
-      for (std::int64_t p = k; p >= 2; --p) position(p);
+        for (std::int64_t p = k; p >= 2; --p) position(p, r);
+      } else {
+        for (std::int64_t p = k; p >= 2; --p) position(p, r);
+      }
+      for (std::size_t l = 0; l < lanes; ++l) out[l * width + slot(1)] = vertex(static_cast<std::int64_t>(r[l]));
     } else {
-      for (std::int64_t p = k; p >= 2; --p) position(p);
+      for (std::int64_t p = k; p > split; --p) position(p, r);
+      Rank low[lanes];
+      for (std::size_t l = 0; l < lanes; ++l) low[l] = static_cast<Rank>(r[l]);
+      for (std::int64_t p = split; p >= 2; --p) position(p, low);
+      for (std::size_t l = 0; l < lanes; ++l) out[l * width + slot(1)] = vertex(static_cast<std::int64_t>(low[l]));
     }
-    for (std::size_t l = 0; l < lanes; ++l) out[l * width + slot(1)] = vertex(static_cast<std::int64_t>(r[l]));
   }
   for (; first != last; ++first, out += width) {
     R rest = Lex ? last_rank - static_cast<R>(*first) : static_cast<R>(*first);
