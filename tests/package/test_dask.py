@@ -94,7 +94,7 @@ def test_an_error_in_one_block_names_its_index_in_the_whole_array(client, name):
     make, call = CALLS[name]
     good = make()
     where = da.arange(good.size).reshape(good.shape) == good.size * 4 // 5 + 7  # past the first block
-    bad = da.where(where, 70 if name == "comb" else 5000, good)
+    bad = da.where(where, 300 if name == "comb" else 5000, good)  # C(300, 34) > 2^128
     assert (call(cd, good).compute() == call(c, good.compute())).all()
     with pytest.raises((ValueError, OverflowError)) as expected:
         call(c, bad.compute())
@@ -119,6 +119,15 @@ def test_chunks_and_dtypes_of_every_result():
         (cd.comb(da.arange(8, chunks=3).reshape(8, 1), da.arange(5, chunks=2)), ((3, 3, 2), (2, 2, 1)), np.uint64),
         (cd.sample(10, 3, 7, rng=1, replace=True, chunks=3), ((3, 3, 1), (3,)), np.uint16),
         (cd.sample(10, 3, 0, rng=1), ((0,), (3,)), np.uint16),
+        (cd.rank(da.zeros((2, 34), dtype=np.uint16, chunks=1), 68), ((1, 1),), c.uint128),
+        (cd.rank(da.zeros((2, 3), dtype=np.uint16, chunks=1), 10, dtype=object), ((1, 1),), object),
+        (cd.unrank(big, 10**6, 4), ((1, 1), (4,)), np.uint32),
+        (cd.faces(ranks, 20000, 6), ((4, 4, 2), (6,)), c.uint128),
+        (cd.cofaces(ranks, 30, 3, dtype=c.uint128), ((4, 4, 2), (27,)), c.uint128),
+        (cd.combinations(70000, 2, stop=5, chunks=2), ((2, 2, 1), (2,)), np.uint32),
+        (cd.combinations(1000, 10, start=2**70, stop=2**70 + 5, chunks=2), ((2, 2, 1), (10,)), np.uint16),
+        (cd.sample(70000, 3, 7, rng=1, replace=True, chunks=3), ((3, 3, 1), (3,)), np.uint32),
+        (cd.comb(da.arange(8, chunks=3), 2, dtype=c.uint128), ((3, 3, 2),), c.uint128),
     ]
     for array, chunks, dtype in cases:
         assert array.chunks == chunks and array.dtype == dtype and array._meta.dtype == dtype
@@ -136,14 +145,20 @@ def test_comb_of_zero_d_blocks_is_an_array():
     (lambda: cd.combinations(10, 3, chunks=(5, 2)), ValueError, "last axis"),
     (lambda: cd.combinations(10, 3, chunks=0), ValueError, "at least 1"),
     (lambda: cd.combinations(67, 33, chunks=2**20), ValueError, "blocks"),
-    (lambda: cd.combinations(68, 34), OverflowError, "2\\^64"),
-    (lambda: cd.rank(da.zeros((2, 34), dtype=np.uint16), 68), OverflowError, "2\\^64"),
+    (lambda: cd.combinations(200, 100), OverflowError, r"C\(200, 100\)"),
+    (lambda: cd.rank(da.zeros((2, 100), dtype=np.uint16), 200), OverflowError, r"C\(200, 100\)"),
+    (lambda: cd.rank(da.zeros((2, 33), dtype=np.uint16), 67, dtype=np.int64), OverflowError, "int64"),
+    (lambda: cd.faces(da.arange(3), 1000, 10, dtype=np.uint64), OverflowError, "uint64"),
+    (lambda: cd.cofaces(da.arange(3), 10, 3, dtype=np.int32), TypeError, "int32"),
+    (lambda: cd.comb(da.arange(3), 2, dtype=np.float64), TypeError, "float64"),
+    (lambda: cd.unrank(da.zeros(3, dtype=[("hi", ">u8"), ("lo", ">u8")]), 10, 3), TypeError, ">u8"),
+    (lambda: cd.unrank(da.arange(3), 2**32 + 1, 3), ValueError, str(2**32 + 1)),
     (lambda: cd.rank(da.zeros((2, 3)), 10), TypeError, "float64"),
     (lambda: cd.unrank(da.arange(3), 10, 3, order="lax"), ValueError, "order"),
     (lambda: cd.faces(da.arange(3), 3, 4), ValueError, "larger"),
     (lambda: cd.comb(da.ones(3), 2), TypeError, "float64"),
     (lambda: cd.unrank(da.arange(3), 10, 3, workers=0), ValueError, "workers"),
-    (lambda: cd.sample(70, 35, 5), ValueError, "replace=True"),
+    (lambda: cd.sample(200, 100, 5), ValueError, "replace=True"),
     (lambda: cd.sample(10, 3, 121), ValueError, "120"),
     (lambda: cd.sample(3, 5, 1, replace=True), ValueError, "larger"),
     (lambda: cd.sample(10, 3, 5, rng=1.5), TypeError, "rng"),
@@ -190,7 +205,7 @@ def test_sample_without_repeats_is_uniform_over_subsets():
 
 
 HYPERGEOMETRIC = [(5, 7, 6), (1, 1, 1), (50, 50, 50), (2000, 3000, 2500), (10, 1000, 30), (1000, 10, 990),
-                  (10**15, 3 * 10**15, 400), (2**63, 2**63 - 1, 60)]
+                  (10**15, 3 * 10**15, 400), (2**63, 2**63 - 1, 60), (2**127, 2**127 - 5, 60)]
 
 
 @pytest.mark.parametrize("good, bad, draws", HYPERGEOMETRIC)
@@ -221,7 +236,7 @@ def test_hypergeometric_draws_follow_the_law(good, bad, draws, exact):
 
 
 @settings(max_examples=100, deadline=None)
-@given(st.integers(0, 2**64), st.integers(0, 2**64), st.data())
+@given(st.integers(0, 2**128), st.integers(0, 2**128), st.data())
 def test_hypergeometric_stays_in_its_support(good, bad, data):
     draws = data.draw(st.integers(0, min(good + bad, 2**36)))
     x = cd._Hypergeometric(good, bad, draws).draw(np.random.default_rng(good ^ bad))
@@ -288,6 +303,79 @@ def test_checked_counts_of_any_integer_type_size_the_chunks():
 def test_a_failed_sample_leaves_the_generator_as_it_was():
     rng = np.random.default_rng(1)
     state = rng.bit_generator.state
-    with pytest.raises(ValueError, match="2\\^64 or more"):
-        cd.sample(4093, 8, 2, rng=rng)
+    with pytest.raises(ValueError, match="2\\^128"):
+        cd.sample(200, 100, 2, rng=rng)
     assert rng.bit_generator.state == state
+
+
+def test_wide_ranks_and_vertices_block_by_block():
+    n, k, start = 1000, 10, 2**70
+    with dask.config.set(scheduler="synchronous"):
+        rows = cd.combinations(n, k, start=start, stop=start + 7, chunks=3)
+        ranks = cd.rank(rows, n)
+        got = ranks.compute()
+        assert ranks.dtype == got.dtype == c.uint128 and c.to_int(got).tolist() == list(range(start, start + 7))
+        blocks = da.from_array(got, chunks=2)
+        assert (cd.unrank(blocks, n, k).compute() == rows.compute()).all()
+        assert (cd.faces(blocks, n, k).compute() == c.faces(got, n, k)).all()
+        assert cd.cofaces(blocks, n, k, dtype=object).compute().tolist() == c.cofaces(got, n, k, dtype=object).tolist()
+        bad = got.copy()
+        bad[5] = (2**63, 0)  # 2^127, past C(1000, 10)
+        with pytest.raises(ValueError, match=f"rank {2**127} at index 5 ") as caught:
+            cd.unrank(da.from_array(bad, chunks=2), n, k).compute()
+        assert caught.value.index == (5,)
+        wide = [0, 5, 2**40, math.comb(10**6, 4) - 1]
+        vertices = cd.unrank(da.from_array(np.array(wide, object), chunks=2), 10**6, 4)
+        assert vertices.dtype == np.uint32 and (vertices.compute() == c.unrank(wide, 10**6, 4)).all()
+
+
+def test_comb_dtype_is_fixed_before_the_blocks_run():
+    n = np.arange(60, 75)
+    k = np.where(n == 70, 35, 2)  # C(70, 35) alone is past 2^64 (and below 2^128)
+    lazy = da.from_array(n, chunks=4)
+    want = [math.comb(int(a), int(b)) for a, b in zip(n, k)]
+    with dask.config.set(scheduler="synchronous"):
+        with pytest.raises(OverflowError, match=r"C\(70, 35\) at index 10 .*uint64") as caught:
+            cd.comb(lazy, k).compute()  # uint64 unless asked otherwise
+        assert caught.value.index == (10,)
+        wide = cd.comb(lazy, k, dtype=c.uint128)
+        assert wide.dtype == c.uint128 and c.to_int(wide.compute()).tolist() == want
+        exact = cd.comb(lazy, k, dtype=object)
+        assert exact.dtype == object and exact.compute().tolist() == want
+        with pytest.raises(OverflowError) as caught:  # C(64, 2) fits int64; C(70, 35) does not
+            cd.comb(lazy, k, dtype=np.int64).compute()
+        assert caught.value.index == (10,)
+        assert cd.comb(lazy[:10], k[:10], dtype="int64").compute().tolist() == want[:10]
+        grid = cd.comb(da.from_array(np.array([[68], [10]]), chunks=1), da.from_array(np.array([34, 3]), chunks=1))
+        with pytest.raises(OverflowError, match=r"C\(68, 34\) at index \(0, 0\)"):
+            grid.compute()
+
+
+def test_samples_without_repeats_past_2_to_64():
+    for n, k, chunks in ((1000, 10, 1000), (68, 34, 10)):  # strata past 2^64; strata below it, ranks past it
+        total = math.comb(n, k)
+        rows = cd.sample(n, k, 3000, rng=5, chunks=chunks)
+        with dask.config.set(scheduler="synchronous"):
+            x = rows.compute()
+            assert (x == cd.sample(n, k, 3000, rng=5, chunks=chunks).compute()).all()
+        ranks = c.to_int(c.rank(x, n)).tolist()
+        assert x.dtype == np.uint16 and len(set(ranks)) == 3000
+        first = 0
+        for b, size in enumerate(rows.chunks[0]):  # block b draws from the b-th slice of the ranks
+            low, high = total * chunks * b // 3000, total * min(chunks * (b + 1), 3000) // 3000
+            assert all(low <= r < high for r in ranks[first:first + size])
+            first += size
+
+
+def test_wide_distinct_draws_are_uniform_and_in_random_order():
+    rng = np.random.default_rng(8)
+    seen = {}
+    for _ in range(6000):
+        drawn = tuple(c.to_int(cd._distinct_wide(rng, 10, 3)).tolist())
+        seen[drawn] = seen.get(drawn, 0) + 1
+    assert chi2_test(seen, {t: 6000 / 720 for t in itertools.permutations(range(10), 3)})
+    for population in (3 * 2**63, 2**128, 2**64 + 1):
+        values = c.to_int(cd._distinct_wide(rng, population, 30_000)).tolist()
+        assert len(set(values)) == 30_000 and all(0 <= v < population for v in values)
+        upper = sum(v >= population // 2 for v in values)  # the upper half of the population
+        assert abs(upper - 15_000) < 5 * math.sqrt(7500)
