@@ -1,14 +1,16 @@
 """Fuzzing the package's public functions, in memory and over Dask, with random and hostile arguments.
 
 Every call of comb, rank, unrank, combinations, iter_combinations, sample,
-faces, cofaces and their combinatorial.dask namesakes (a smaller share: they
+faces, cofaces, to_int and the combinatorial.dask namesakes of all but to_int (a smaller share: they
 are slow; synchronous scheduler) gets arguments from one pool of awkward
 values: integers at every boundary of n, k, ranks and sizes, every dtype
-(integers of each width and byte order, bools, floats with NaN, complex,
-objects holding huge and negative ints, strings, datetimes, structured),
+(integers of each width and byte order, uint128 for ranks, bools, floats
+with NaN, complex, objects holding huge and negative ints, strings,
+datetimes, structured arrays that are not uint128),
 every layout (0-d, empty, many axes, broadcast, reversed, Fortran, read-only,
 unaligned, memory-mapped files, an input inside `out`), and hostile values
-for workers, rng, order, start, stop, chunk_rows, replace and assume_sorted.
+for workers, rng, order, start, stop, chunk_rows, replace, assume_sorted and
+dtype.
 The checker demands that
 
 - only TypeError, ValueError, OverflowError, MemoryError or IndexError come out;
@@ -18,7 +20,10 @@ The checker demands that
   was passed (and the element's index, the first one in memory);
 - results match oracles that share nothing with the package: math.comb,
   itertools, and the Python-int rank formulas (lex: C(n, k) - 1 - sum
-  C(n - 1 - c_i, k - i); colex: sum C(c_i, i + 1));
+  C(n - 1 - c_i, k - i); colex: sum C(c_i, i + 1)), in the dtypes the rules
+  give: vertices uint16 up to n = 65536 and uint32 up to 2^32; ranks int64
+  up to C(n, k) = 2^63, uint64 up to 2^64, uint128 up to 2^128, or the
+  dtype asked for;
 - inputs are never modified, and a Generator is left as it was by a call
   that fails;
 - `out` sits in a larger sentinel-filled buffer: after a failure nothing in
@@ -72,7 +77,10 @@ CALL_SECONDS = 20.0 if SANITIZED else 5.0  # a slower call is reported as a hang
 STALL_SECONDS = 120.0  # the child is killed when no call ends for this long
 MAX_CRASHES, MAX_REPORTS = 8, 16
 
-TWO_63, TWO_64 = 2**63, 2**64
+TWO_63, TWO_64, TWO_128 = 2**63, 2**64, 2**128
+MAX_N = 2**32  # the most vertices
+U128 = np.dtype([("hi", "<u8"), ("lo", "<u8")])
+WORD = TWO_64 - 1
 HEADROOM = 1 << 30  # address space left to a memory-limited call
 SMALL = 1 << 24  # the most bytes a result may need outside the memory-limited calls
 LIMITED = 1 << 31  # a memory-limited call needing this much must fail
@@ -80,10 +88,10 @@ HUGE = 1 << 40  # more than any machine this runs on has: refused before allocat
 ORACLE_WORK = 4000  # math.comb calls an oracle may make
 SCRATCH = "/dev/shm" if os.path.isdir("/dev/shm") else None  # memory-mapped inputs, off the disk
 
-FUNCTIONS = ["comb", "rank", "unrank", "combinations", "iter_combinations", "sample", "faces", "cofaces",
+FUNCTIONS = ["comb", "rank", "unrank", "combinations", "iter_combinations", "sample", "faces", "cofaces", "to_int",
              "dask.comb", "dask.rank", "dask.unrank", "dask.faces", "dask.cofaces", "dask.combinations",
              "dask.sample"]
-WEIGHTS = np.array([4, 5, 5, 4, 2, 4, 3, 3, .25, .3, .3, .15, .15, .3, .3])
+WEIGHTS = np.array([4, 5, 5, 4, 2, 4, 3, 3, 1, .25, .3, .3, .15, .15, .3, .3])
 ALLOWED = (TypeError, ValueError, OverflowError, MemoryError, IndexError)
 
 # The call under way, whether the child finished, and the calls made per function.
@@ -109,7 +117,7 @@ class Sub(np.ndarray):
     """An ndarray subclass, to be taken like a plain array."""
 
 
-BIG = [2**16, 2**31, 2**32, TWO_63 - 1, TWO_63, TWO_64 - 1, TWO_64, TWO_64 + 1, 2**100]
+BIG = [2**16, 2**31, 2**32, 2**32 + 1, TWO_63 - 1, TWO_63, TWO_64 - 1, TWO_64, TWO_64 + 1, 2**100, TWO_128]
 NEGATIVE = [-1, -2, -65536, -TWO_63, -TWO_63 - 1, -TWO_64, -2**100]
 REFUSED, UNKNOWN = "refused", "unknown"
 
@@ -202,19 +210,47 @@ def choice_of_n(g):
     if roll < 0.6:
         return int(g.integers(0, 13))
     if roll < 0.85:
-        return pick(g, [13, 16, 20, 31, 32, 33, 34, 40, 60, 63, 64, 65, 66, 67, 68, 100, 1000, 4093, 65534,
-                        65535, 65536])
-    return pick(g, [65537, 2**32, TWO_63, TWO_64, 2**100, -1, -65536, 70000]) if chance(g, 0.7) else hostile(g)
+        return pick(g, [13, 16, 20, 31, 32, 33, 34, 40, 60, 63, 64, 65, 66, 67, 68, 100, 130, 132, 200, 1000, 4093,
+                        20000, 65534, 65535, 65536])
+    if roll < 0.93:
+        return pick(g, [65537, 70000, 10**6, 4801281, 132496421, MAX_N - 1, MAX_N])
+    return pick(g, [MAX_N + 1, TWO_63, TWO_64, 2**100, -1, -65536]) if chance(g, 0.7) else hostile(g)
 
 
 def choice_of_k(g, n):
-    nv = n if isinstance(n, int) and 0 <= n <= 65536 else 8
+    nv = n if isinstance(n, int) and 0 <= n <= MAX_N else 8
     roll = g.random()
     if roll < 0.65:
         return int(g.integers(0, min(nv, 8) + 1))
     if roll < 0.9:
-        return pick(g, [0, 1, 2, 3, 4, 5, nv // 2, nv - 1, nv, nv + 1, nv - 2, 33, 34, 35])
+        return pick(g, [0, 1, 2, 3, 4, 5, nv // 2, nv - 1, nv, nv + 1, nv - 2, 33, 34, 35, 65, 66, 67])
     return pick(g, [TWO_64, 2**100, -1, -TWO_63]) if chance(g, 0.6) else hostile(g)
+
+
+def dtype_choice(g):
+    """A dtype= argument for the functions returning ranks, or None for none passed."""
+    if chance(g, 0.75):
+        return None
+    return pick(g, [np.int64, np.uint64, U128, object, "int64", "u8", int, np.dtype(object),
+                    np.int32, np.uint16, "float64", "U4", np.dtype([("hi", ">u8"), ("lo", ">u8")]), "foo", 3, True])
+
+
+def expect_dtype(e, dtype, count):
+    """The dtype ranks below `count` get, with the reasons `dtype` gives; None where refused."""
+    if dtype is None:
+        return rank_dtype(count)
+    try:
+        wanted = np.dtype(dtype)
+    except TypeError:
+        e.add(TypeError)
+        return None
+    if wanted not in (np.dtype(np.int64), np.dtype(np.uint64), U128, np.dtype(object)):
+        e.add(TypeError, "dtype")
+        return None
+    if count >= TWO_128 or wanted.kind in "iu" and count - 1 > np.iinfo(wanted).max:
+        e.add(OverflowError, str(wanted) if count < TWO_128 else None)
+        return None
+    return wanted
 
 
 # --- arrays --------------------------------------------------------------------------------------
@@ -222,7 +258,8 @@ def choice_of_k(g, n):
 INT_DTYPES = [np.int8, np.uint8, np.int16, np.uint16, np.int32, np.uint32, np.int64, np.uint64,
               ">i2", ">u2", ">i4", ">u4", ">i8", ">u8"]
 OTHER_DTYPES = [np.bool_, np.float16, np.float32, np.float64, np.longdouble, np.complex64, np.complex128,
-                "U12", "S12", "datetime64[s]", "timedelta64[ms]", "V8", [("a", "<u2"), ("b", "<u8")]]
+                "U12", "S12", "datetime64[s]", "timedelta64[ms]", "V8", "V16", [("a", "<u2"), ("b", "<u8")],
+                [("hi", ">u8"), ("lo", ">u8")], [("lo", "<u8"), ("hi", "<u8")], [("hi", "<u8"), ("lo", "<i8")]]
 LAYOUTS = ["c", "c", "c", "strided", "reversed", "fortran", "readonly", "unaligned", "broadcast", "memmap",
            "memmap_readonly", "subclass"]
 
@@ -246,7 +283,7 @@ def refused_array(g, values, dt):
     dt = np.dtype(dt)
     if dt.names:
         arr = np.zeros(len(values), dt)
-        arr["a"] = [v % 65536 for v in values]
+        arr[dt.names[-1]] = [v % 65536 for v in values]
         return arr
     if dt.kind == "b":
         return np.array([v != 0 for v in values], dt)
@@ -321,10 +358,30 @@ def nest(values, shape):
     return [nest(values[i * step:(i + 1) * step], shape[1:]) for i in range(shape[0])]
 
 
-def make_array(g, values, shape, tmp, lists=True, p_other=0.1):
+def wide_array(g, values, shape, tmp):
+    """values (all in [0, 2^128)) as a uint128 array of `shape` in any layout, unaligned too."""
+    size = len(values)
+    flat = np.empty(size, U128)
+    flat["hi"], flat["lo"] = [v >> 64 for v in values], [v & WORD for v in values]
+    layout = pick(g, LAYOUTS)
+    if layout == "unaligned":
+        raw = np.zeros(1 + 16 * size, np.uint8)
+        view = raw[1:].view(U128).reshape(shape)
+        view[...] = flat.reshape(shape)
+        base = raw
+    else:
+        view, base = lay_out(g, flat, shape, layout, tmp)
+    got = np.asarray(view)
+    return Arg(view, "ints", [int(h) << 64 | int(lo) for h, lo in zip(got["hi"].ravel().tolist(),
+                                                                     got["lo"].ravel().tolist())], view.shape, [base])
+
+
+def make_array(g, values, shape, tmp, lists=True, p_other=0.1, wide=False):
     """values (Python ints, C order) as an argument of `shape`: mostly an integer ndarray of any
-    width and layout, else an object array, nested lists, another dtype or junk."""
+    width and layout (uint128 too where `wide`), else an object array, nested lists, another dtype or junk."""
     values = [int(v) for v in values]
+    if wide and chance(g, 0.15) and all(0 <= v < TWO_128 for v in values):
+        return wide_array(g, values, shape, tmp)
     roll = g.random()
     if roll < 0.7:
         low, high = min(values, default=0), max(values, default=0)
@@ -386,15 +443,15 @@ def unravel(flat, shape):
 
 
 class Out:
-    """An out argument inside a sentinel-filled buffer of bytes."""
+    """An out argument inside a sentinel-filled buffer of bytes, for vertices of dtype `vertex`."""
 
-    def __init__(self, obj, raw, needed):
+    def __init__(self, obj, raw, needed, vertex):
         self.obj, self.raw = obj, raw
         self.faults = set()  # what the package must refuse it for
         if not isinstance(obj, np.ndarray):
             self.faults.add(TypeError)
         else:
-            if obj.dtype != np.uint16 or not obj.dtype.isnative or not obj.flags.c_contiguous or not obj.flags.aligned:
+            if obj.dtype != vertex or not obj.dtype.isnative or not obj.flags.c_contiguous or not obj.flags.aligned:
                 self.faults.add(TypeError)
             if obj.shape != needed or not obj.flags.writeable:
                 self.faults.add(ValueError)
@@ -406,8 +463,8 @@ class Out:
         self.before = None
 
 
-def out_arg(g, needed, tmp):
-    """An out for a result of shape `needed`: mostly right, else of another shape, dtype or layout."""
+def out_arg(g, needed, tmp, vertex):
+    """An out for vertices of dtype `vertex` in shape `needed`: mostly right, else of another shape, dtype or layout."""
     size = math.prod(needed) if len(needed) else 1
     shape = needed
     if chance(g, 0.15):
@@ -416,17 +473,18 @@ def out_arg(g, needed, tmp):
     pre, post = int(g.integers(0, 9)), int(g.integers(1, 9))
     kind = g.choice(["plain", "subclass", "readonly", "unaligned", "strided", "fortran", "reversed", "dtype",
                      "memmap", "list", "scalar"], p=[.6, .04, .05, .05, .04, .04, .03, .06, .05, .02, .02])
+    size = np.dtype(vertex).itemsize
     if kind == "memmap":
         path = os.path.join(tmp, f"o{int(g.integers(1 << 30))}")
-        buf = np.memmap(path, dtype=np.uint16, mode="w+", shape=(pre + 2 * count + post,))
+        buf = np.memmap(path, dtype=vertex, mode="w+", shape=(pre + 2 * count + post,))
     else:
-        buf = np.empty(pre + 2 * count + post, np.uint16)
+        buf = np.empty(pre + 2 * count + post, vertex)
     buf[:] = (np.arange(buf.size, dtype=np.uint64) * 40503 + int(g.integers(65536))) % 65536
     raw = buf.view(np.uint8)
     flat = buf[pre:pre + count]
     if kind == "unaligned":
         raw = np.frombuffer(bytearray(buf.tobytes()), np.uint8).copy()
-        obj = raw[2 * pre + 1:2 * pre + 1 + 2 * count].view(np.uint16).reshape(shape)
+        obj = raw[size * pre + 1:size * pre + 1 + size * count].view(vertex).reshape(shape)
     elif kind == "strided":
         obj = buf[pre:pre + 2 * count:2].reshape(shape)
     elif kind == "fortran" and len(shape) >= 2:
@@ -434,11 +492,12 @@ def out_arg(g, needed, tmp):
     elif kind == "reversed":
         obj = flat[::-1].reshape(shape)
     elif kind == "dtype":
-        dt = np.dtype(pick(g, [np.int16, np.uint8, np.uint32, np.int64, np.float32, ">u2", np.bool_]))
+        others = [np.int16, np.uint8, np.uint16, np.uint32, np.int64, np.float32, ">u2", ">u4", np.bool_]
+        dt = np.dtype(pick(g, [d for d in others if np.dtype(d) != vertex]))
         raw = np.frombuffer(bytearray(g.bytes(count * dt.itemsize + 16)), np.uint8).copy()
         obj = raw[8:8 + count * dt.itemsize].view(dt).reshape(shape)
     elif kind == "list":
-        obj = np.zeros(shape, np.uint16).tolist()
+        obj = np.zeros(shape, vertex).tolist()
     elif kind == "scalar":
         obj = hostile(g)
         obj = 3 if obj is None else obj  # None is no out at all
@@ -448,19 +507,31 @@ def out_arg(g, needed, tmp):
             obj.flags.writeable = False
         elif kind == "subclass":
             obj = obj.view(Sub)
-    return Out(obj, raw, needed)
+    return Out(obj, raw, needed, vertex)
 
 
 # --- oracles -------------------------------------------------------------------------------------
 
 
 def C(n, k):
-    """C(n, k), or TWO_64 for anything of 2^64 or more: from min(k, n - k) = 34 on it always is,
+    """C(n, k), or TWO_128 for anything of 2^128 or more: from min(k, n - k) = 66 on it always is,
     which keeps huge arguments cheap."""
     if not 0 <= k <= n:
         return 0
     m = min(k, n - k)
-    return TWO_64 if m >= 34 else min(math.comb(n, m), TWO_64)
+    return TWO_128 if m >= 66 else min(math.comb(n, m), TWO_128)
+
+
+def vertex_dtype(n):
+    return np.dtype(np.uint16) if n <= 65536 else np.dtype(np.uint32)
+
+
+def ints_of(array):
+    """An array's values as Python ints in C order, uint128 ones included."""
+    array = np.asarray(array)
+    if array.dtype == U128:
+        return [int(h) << 64 | int(lo) for h, lo in zip(array["hi"].ravel().tolist(), array["lo"].ravel().tolist())]
+    return [int(v) for v in array.ravel().tolist()]
 
 
 def rank_of(row, n, order):
@@ -614,9 +685,9 @@ def judge(e, exc, first_only):
 
 
 def check_rows(rows, n, k, order, ranks, exact=None):
-    """rows (uint16, k columns) strictly increasing, below n, and of the given ranks."""
-    if not isinstance(rows, np.ndarray) or rows.dtype != np.uint16:
-        return f"returned {type(rows).__name__} {getattr(rows, 'dtype', '')}, not uint16 rows"
+    """rows (of n's vertex dtype, k columns) strictly increasing, below n, and of the given ranks."""
+    if not isinstance(rows, np.ndarray) or rows.dtype != vertex_dtype(n):
+        return f"returned {type(rows).__name__} {getattr(rows, 'dtype', '')}, not {vertex_dtype(n)} rows"
     if rows.size != len(ranks) * k:
         return f"returned {rows.size} vertices, not {len(ranks)} rows of {k}"
     flat = rows.reshape(len(ranks), k)
@@ -640,7 +711,10 @@ def check_rows(rows, n, k, order, ranks, exact=None):
 
 
 def rank_dtype(count):
-    return np.dtype(np.int64) if count <= TWO_63 else np.dtype(np.uint64)
+    """The dtype of ranks below `count`, None where they do not fit 128 bits."""
+    if count >= TWO_128:
+        return None
+    return np.dtype(np.int64) if count <= TWO_63 else np.dtype(np.uint64) if count <= TWO_64 else U128
 
 
 # --- calls ---------------------------------------------------------------------------------------
@@ -695,18 +769,25 @@ def gen_comb(g, tmp, limited, dask=False):
     workers = workers_arg(g, 1 if dask else None)
     e.workers(workers)
     if form == "ints":
-        n = int_arg(g, pick(g, [int(g.integers(0, 70)), 65535, 2**64, 2**70, 10**30]))
-        k = int_arg(g, pick(g, [int(g.integers(0, 40)), 2, 34, 2**64, 2**70]))
+        n = int_arg(g, pick(g, [int(g.integers(0, 70)), 65535, 200, 2**64, 2**70, 10**30]))
+        k = int_arg(g, pick(g, [int(g.integers(0, 40)), 2, 34, 100, 2**64, 2**70]))
         nv, kv = e.integer(n, "n"), e.integer(k, "k")
         if any(isinstance(x, (Index, list, tuple, np.ndarray)) for x in (n, k)):
             e.unknown = True  # not an integer scalar: read as an array
 
         def check(result):
-            want = C(nv, kv) if kv <= nv else 0
+            want = math.comb(nv, kv)
             if type(result) is not int or result != want:
                 return f"returned {result!r}, not {want}"
-        if nv is not None and kv is not None and C(nv, kv) >= TWO_64:
-            e.add(OverflowError, f"C({nv}, {kv})")
+        if nv is not None and kv is not None and kv <= nv:
+            # The exact int, however large, as math.comb gives it; a value of 2^63 digits or more is
+            # more than any memory holds. Sizes between would take long to compute: not drawn.
+            m = min(kv, nv - kv)
+            if m >= TWO_63:
+                e.add(OverflowError)
+                e.add(MemoryError)
+            elif m > 4096:
+                raise Resize
         return Call(name, lambda: functions(name)(n, k, workers=workers), [n, k, workers], e, check)
 
     def operand(values_pool):
@@ -716,8 +797,8 @@ def gen_comb(g, tmp, limited, dask=False):
         if chance(g, 0.1) and size:
             values[int(g.integers(size))] = pick(g, NEGATIVE)
         return make_array(g, values, shape, tmp, lists=not dask or chance(g, 0.3))
-    n_pool = [*range(0, 70), 65535, 1000]
-    k_pool = [*range(0, 36), 66, 70]
+    n_pool = [*range(0, 70), 65535, 1000, 130, 140]
+    k_pool = [*range(0, 36), 60, 65, 66, 70]
     if form in ("huge", "limited"):
         side = 1 << (21 if form == "huge" else 14)
         N = Arg(np.broadcast_to(np.uint16(int(g.integers(0, 40))), (side, 1)), "ints", None, (side, 1))
@@ -725,7 +806,7 @@ def gen_comb(g, tmp, limited, dask=False):
         e.add(MemoryError)
         args = [N, K]
     else:
-        N = operand(n_pool + [TWO_64, 2**100]) if form != "int_array" else None
+        N = operand(n_pool + [TWO_64, 2**100, TWO_128]) if form != "int_array" else None
         K = operand(k_pool + [TWO_64]) if form != "array_int" else None
         args = [N if N is not None else int_arg(g, int(g.integers(0, 70))),
                 K if K is not None else int_arg(g, int(g.integers(0, 36)))]
@@ -766,27 +847,44 @@ def gen_comb(g, tmp, limited, dask=False):
             shape = np.broadcast_shapes(*shapes)
         except ValueError:
             known = False
+    # Over Dask the dtype is fixed up front: uint64 unless asked; in memory the values pick it.
+    asked = dtype_choice(g) if dask else None
+    target = np.dtype(np.uint64)
+    if asked is not None:
+        target = expect_dtype(e, asked, 0)
     if known and not negative:
         nb = np.broadcast_to(np.array(values[0], object).reshape(shapes[0]), shape).ravel().tolist()
         kb = np.broadcast_to(np.array(values[1], object).reshape(shapes[1]), shape).ravel().tolist()
         want = [C(a, b) for a, b in zip(nb, kb)]
-        over = [i for i, w in enumerate(want) if w >= TWO_64]
+        limit = TWO_128
+        if dask and target is not None and target.kind in "iu":
+            limit = int(np.iinfo(target).max) + 1
+        over = [i for i, w in enumerate(want) if w >= limit]
         for i in over[:1] if not dask else over[:4096]:
             e.add(OverflowError, f"C({nb[i]}, {kb[i]})", unravel(i, shape))
-        e.need(8 * math.prod(shape), limited)
+        if dask:
+            dtype = target if target is not None else U128
+        else:
+            dtype = np.dtype(np.uint64) if all(w < TWO_64 for w in want) else U128
+        e.need(dtype.itemsize * math.prod(shape), limited)
 
         def check(result):
-            if not isinstance(result, np.ndarray) or result.dtype != np.uint64 or result.shape != shape:
-                return f"returned {type(result).__name__} {getattr(result, 'dtype', '')} {getattr(result, 'shape', '')}, not uint64 of {shape}"
-            if result.ravel().tolist() != want:
-                return f"returned {result.ravel().tolist()[:20]}, not {want[:20]}"
+            if not isinstance(result, np.ndarray) or result.dtype != dtype or result.shape != shape:
+                return f"returned {type(result).__name__} {getattr(result, 'dtype', '')} {getattr(result, 'shape', '')}, not {dtype} of {shape}"
+            if dtype == object and not all(type(v) is int for v in result.ravel().tolist()):
+                return "returned an object array of other than Python ints"
+            if ints_of(result) != want:
+                return f"returned {ints_of(result)[:20]}, not {want[:20]}"
     else:
         check = None
     objs = [a.obj if isinstance(a, Arg) else a for a in args]
+    kwargs = {"workers": workers}
     if dask:
         objs = [dask_array(g, a) if isinstance(a, Arg) else a for a in args]
+        if asked is not None:
+            kwargs["dtype"] = asked
     fn = functions(name)
-    return Call(name, lambda: fn(objs[0], objs[1], workers=workers), objs + [workers], e, check,
+    return Call(name, lambda: fn(objs[0], objs[1], **kwargs), objs + [kwargs], e, check,
                 inputs=[a for a in args if isinstance(a, Arg)])
 
 
@@ -795,7 +893,7 @@ def n_k(g, e, k_upper=True):
     n = choice_of_n(g)
     k = choice_of_k(g, n)
     n, k = (dress(g, x) if type(x) is int else x for x in (n, k))
-    nv = e.integer(n, "n", upper=65536)
+    nv = e.integer(n, "n", upper=MAX_N)
     kv = e.integer(k, "k")
     if nv is not None and kv is not None and kv > nv and k_upper:
         e.add(ValueError, f"k = {kv}")
@@ -805,8 +903,9 @@ def n_k(g, e, k_upper=True):
 
 def rank_values(g, count, size):
     """Ranks for C(n, k) = count: mostly valid, some at and past every edge."""
-    top = count if count is not None and count < TWO_64 else TWO_64
-    edges = [0, 1, top - 1, top, top + 1, TWO_63 - 1, TWO_63, TWO_64 - 1, TWO_64, 2**100, -1, -TWO_63, -2**100]
+    top = count if count is not None and count < TWO_128 else TWO_128
+    edges = [0, 1, top - 1, top, top + 1, TWO_63 - 1, TWO_63, TWO_64 - 1, TWO_64, 2**100, TWO_128 - 1, TWO_128,
+             2**200, -1, -TWO_63, -2**100]
     out = []
     for _ in range(size):
         if chance(g, 0.93) and top > 0:
@@ -820,14 +919,16 @@ def gen_rank(g, tmp, limited, dask=False):
     e = Expect()
     name = "dask.rank" if dask else "rank"
     order, assume_sorted, workers = order_arg(g), flag_arg(g), workers_arg(g, 1 if dask else None)
+    asked = dtype_choice(g)
     ov = e.order(order)
     e.flag(assume_sorted, "assume_sorted")
     e.workers(workers)
     n = choice_of_n(g)
     n = dress(g, n) if type(n) is int else n
-    nv = e.integer(n, "n", upper=65536)
+    nv = e.integer(n, "n", upper=MAX_N)
     base = nv if nv is not None else 8
-    k = int(g.integers(0, min(base, 8) + 1)) if chance(g, 0.85) else pick(g, [base, base + 1, 34, 5, 33, 0])
+    wide_k = [base, base + 1, 34, 5, 33, 0] if base <= 65537 else [34, 5, 33, 0, 66, 70]
+    k = int(g.integers(0, min(base, 8) + 1)) if chance(g, 0.85) else pick(g, wide_k)
     lead = random_shape(g, 10) if k < 100 else pick(g, [(1,), (2,), (), (0,), (1, 1)])
     if lead == () and chance(g, 0.7):
         lead = (1,)
@@ -847,7 +948,7 @@ def gen_rank(g, tmp, limited, dask=False):
         row = np.arange(k, dtype=np.uint16)
         A = Arg(np.broadcast_to(row, (count_rows, k)), "unknown", None, (count_rows, k))
         e.add(MemoryError)
-        if C(base, k) >= TWO_64:
+        if C(base, k) >= TWO_128:
             e.add(OverflowError)
     elif lead == () and chance(g, 0.5):
         A = make_array(g, [pick(g, [0, 3])], (), tmp)  # 0-d: no axis for the vertices
@@ -858,10 +959,14 @@ def gen_rank(g, tmp, limited, dask=False):
         A = make_array(g, [v for row in rows for v in row], tuple(lead) + (k,), tmp, lists=not dask or chance(g, .3))
         e.array(A, "combs", dask)
     check = None
-    if nv is not None and A.shape != () and C(nv, k) >= TWO_64:
-        e.add(OverflowError, f"C({nv}, {k})")
+    dtype = None
+    if nv is not None and A.shape != ():
+        dtype = expect_dtype(e, asked, C(nv, k))
+        if asked is None and dtype is None:
+            e.add(OverflowError, f"C({nv}, {k})")
+    elif asked is not None:
+        expect_dtype(e, asked, 0)
     if A.kind == "ints" and nv is not None and A.shape != ():
-        count = C(nv, k)
         lead_shape, got_rows = A.shape[:-1], [A.values[i:i + k] for i in range(0, len(A.values), k)] if k else []
         if not k:
             got_rows = [[] for _ in range(math.prod(lead_shape))]
@@ -870,25 +975,30 @@ def gen_rank(g, tmp, limited, dask=False):
             any(not 0 <= v < nv for v in r) or len(set(r)) < k or strict and r != sorted(r))]
         for i in bad[:1] if not dask else bad[:4096]:
             e.add(ValueError, "[" + ", ".join(map(str, got_rows[i])) + "]", unravel(i, lead_shape))
-        e.need(8 * len(got_rows), limited)
+        if dtype is not None:
+            e.need(dtype.itemsize * len(got_rows), limited)
 
         def check(result):
-            if not isinstance(result, np.ndarray) or result.dtype != rank_dtype(count) or result.shape != lead_shape:
-                return f"returned {getattr(result, 'dtype', type(result))} of {getattr(result, 'shape', '')}, not {rank_dtype(count)} of {lead_shape}"
-            flat = result.ravel().tolist()
+            if not isinstance(result, np.ndarray) or result.dtype != dtype or result.shape != lead_shape:
+                return f"returned {getattr(result, 'dtype', type(result))} of {getattr(result, 'shape', '')}, not {dtype} of {lead_shape}"
+            if dtype == object and not all(type(v) is int for v in result.ravel().tolist()):
+                return "returned an object array of other than Python ints"
+            flat = ints_of(result)
             for i in sampled(len(got_rows), k):
                 want = rank_of(got_rows[i], nv, ov) if k else 0
                 if flat[i] != want:
                     return f"row {got_rows[i][:20]} ranked {flat[i]}, not {want}"
     obj = dask_array(g, A) if dask else A.obj
     fn = functions(name)
-    return Call(name, lambda: fn(obj, n, order=order, assume_sorted=assume_sorted, workers=workers),
-                [obj, n, order, assume_sorted, workers], e, check, inputs=[A], limited=limited)
+    kwargs = {"order": order, "assume_sorted": assume_sorted, "workers": workers}
+    if asked is not None:
+        kwargs["dtype"] = asked
+    return Call(name, lambda: fn(obj, n, **kwargs), [obj, n, kwargs], e, check, inputs=[A], limited=limited)
 
 
 def ranks_arg(g, e, count, tmp, dask, limited, width):
     """The ranks argument of unrank, faces and cofaces, and its values where known."""
-    if not dask and width and count is not None and count < TWO_64 and chance(g, 0.03 + 0.1 * limited):
+    if not dask and width and count is not None and count < TWO_128 and chance(g, 0.03 + 0.1 * limited):
         size = (1 << 30) if limited else (1 << 40)
         e.add(MemoryError)
         return Arg(np.broadcast_to(np.uint64(0), (size,)), "unknown", None, (size,))
@@ -897,7 +1007,8 @@ def ranks_arg(g, e, count, tmp, dask, limited, width):
         v = rank_values(g, count, 1)[0]
         return Arg(dress(g, v) if chance(g, 0.8) else hostile(g), "scalar", None, ())
     shape = random_shape(g, 16)
-    return make_array(g, rank_values(g, count, math.prod(shape)), shape, tmp, lists=not dask or chance(g, .3))
+    return make_array(g, rank_values(g, count, math.prod(shape)), shape, tmp, lists=not dask or chance(g, .3),
+                      wide=True)
 
 
 def scalar_kind(e, R):
@@ -931,11 +1042,12 @@ def gen_unrank(g, tmp, limited, dask=False):
     R = ranks_arg(g, e, count, tmp, dask, limited, width)
     known = scalar_kind(e, R) if R.shape == () and not isinstance(R.obj, np.ndarray) else e.array(R, "ranks", dask)
     out, alias = None, False
+    vertex = vertex_dtype(nv) if nv is not None else np.dtype(np.uint16)
     if not dask and R.values is not None and kv is not None and chance(g, 0.5):
         needed = tuple(np.shape(R.obj)) + (kv,) if known else (len(R.values), kv)
         if math.prod(needed) > 1 << 22 or kv > 65536:
             raise Resize
-        out = out_arg(g, needed, tmp)
+        out = out_arg(g, needed, tmp, vertex)
         for fault in out.faults:
             e.add(fault, "out")
         if not out.faults and len(needed) == 2 and chance(g, 0.15) and R.values and len(R.values) * 8 <= out.raw.size:
@@ -950,15 +1062,15 @@ def gen_unrank(g, tmp, limited, dask=False):
                 view[:] = np.array([v % 2**(8 * dt.itemsize) for v in R.values], dt.str.replace("i", "u")).view(dt)
             R = Arg(view, "ints", [int(v) for v in view.tolist()], view.shape)
             alias = True
-            out = Out(out.obj, out.raw, (len(R.values), kv))
+            out = Out(out.obj, out.raw, (len(R.values), kv), vertex)
     check = None
     if known and count is not None and kv is not None and nv is not None and kv <= nv:
-        if count >= TWO_64:
+        if count >= TWO_128:
             e.add(OverflowError, f"C({nv}, {kv})")
         shape = tuple(np.shape(R.obj)) if not isinstance(R.obj, (list, tuple)) else R.shape
-        if R.values is not None and count < TWO_64:
+        if R.values is not None and count < TWO_128:
             rank_faults(e, R.values, shape, count, dask)
-            e.need(2 * len(R.values) * kv, limited and out is None)
+            e.need(vertex.itemsize * len(R.values) * kv, limited and out is None)
             exact = all_rows(nv, kv, ov) if count <= 3000 and nv <= 16 else None
 
             def check(result):
@@ -980,6 +1092,7 @@ def gen_neighbours(g, tmp, limited, up, dask=False):
     e = Expect()
     name = ("dask." if dask else "") + ("cofaces" if up else "faces")
     order, workers = order_arg(g), workers_arg(g, 1 if dask else None)
+    asked = dtype_choice(g)
     ov = e.order(order)
     e.workers(workers)
     n, k, nv, kv, count = n_k(g, e)
@@ -989,34 +1102,41 @@ def gen_neighbours(g, tmp, limited, up, dask=False):
     check = None
     if known and count is not None and kv <= nv:
         other = C(nv, kv + 1) if up else (C(nv, kv - 1) if kv else 0)
-        if count >= TWO_64 or other >= TWO_64:
+        dtype = expect_dtype(e, asked, other)
+        if count >= TWO_128 or other >= TWO_128:
             e.add(OverflowError, f"C({nv}, ")
         shape = tuple(np.shape(R.obj)) if not isinstance(R.obj, (list, tuple)) else R.shape
-        if R.values is not None and count < TWO_64 and other < TWO_64:
+        if R.values is not None and count < TWO_128:
             rank_faults(e, R.values, shape, count, dask)
-            e.need(8 * len(R.values) * width, limited)
+        if R.values is not None and count < TWO_128 and dtype is not None:
+            e.need(dtype.itemsize * len(R.values) * width, limited)
 
             def check(result):
-                if not isinstance(result, np.ndarray) or result.shape != shape + (width,) or result.dtype != rank_dtype(other):
-                    return f"returned {getattr(result, 'dtype', type(result))} of {getattr(result, 'shape', '')}, not {rank_dtype(other)} of {shape + (width,)}"
-                flat = result.reshape(-1, width) if width else np.zeros((0, 0))
-                for i in sampled(len(flat), 4 * kv * (kv + 1) + 16 * kv):
+                if not isinstance(result, np.ndarray) or result.shape != shape + (width,) or result.dtype != dtype:
+                    return f"returned {getattr(result, 'dtype', type(result))} of {getattr(result, 'shape', '')}, not {dtype} of {shape + (width,)}"
+                values = ints_of(result) if result.size <= 1 << 20 else None
+                for i in sampled(len(R.values) if width else 0, 4 * kv * (kv + 1) + 16 * kv):
                     row = unrank_of(R.values[i], nv, kv, ov)
                     missing = sorted(set(range(nv)) - set(row)) if up else None
                     for j in sampled(width, 4 * (kv + 1)):
                         subset = row + (missing[j],) if up else row[:j] + row[j + 1:]
                         want = rank_of(list(subset), nv, ov)
-                        if int(flat[i, j]) != want:
-                            return f"rank {R.values[i]} ({list(row)[:20]}): column {j} is {flat[i, j]}, not {want}"
+                        got = values[i * width + j] if values is not None else ints_of(result.reshape(-1, width)[i, j])[0]
+                        if got != want:
+                            return f"rank {R.values[i]} ({list(row)[:20]}): column {j} is {got}, not {want}"
+    elif asked is not None:
+        expect_dtype(e, asked, 0)
     obj = dask_array(g, R) if dask else R.obj
     fn = functions(name)
-    return Call(name, lambda: fn(obj, n, k, order=order, workers=workers), [obj, n, k, order, workers], e, check,
-                inputs=[R], limited=limited)
+    kwargs = {"order": order, "workers": workers}
+    if asked is not None:
+        kwargs["dtype"] = asked
+    return Call(name, lambda: fn(obj, n, k, **kwargs), [obj, n, k, kwargs], e, check, inputs=[R], limited=limited)
 
 
 def slice_args(g, e, count, rows_cap):
     """start and stop for C(n, k) = count, and their values where valid."""
-    top = count if count is not None and count < TWO_64 else 10
+    top = count if count is not None and count < TWO_128 else 10
     start = below(g, top + 1) if chance(g, 0.6) else pick(g, [0, 0, 1, top, top - 1, top + 1])
     stop = None if chance(g, 0.4) else pick(g, [top, start + int(g.integers(0, 40)), top + 1, start - 1])
     if stop is None and chance(g, 0.5) or isinstance(stop, int) and chance(g, 0.3):
@@ -1032,7 +1152,7 @@ def slice_args(g, e, count, rows_cap):
 
 def slice_reasons(e, nv, kv, sv, tv, stop):
     count = C(nv, kv) if kv <= nv else 0
-    if count >= TWO_64:
+    if count >= TWO_128:
         e.add(OverflowError, f"C({nv}, {kv})")
         return None
     if stop is not None and tv is not None and tv > count:
@@ -1047,11 +1167,11 @@ def slice_reasons(e, nv, kv, sv, tv, stop):
 def enumeration_args(g, e, limited):
     n, k, nv, kv, _ = n_k(g, e, k_upper=False)
     count = C(nv, kv) if nv is not None and kv is not None and kv <= nv else (0 if nv is not None and kv is not None else None)
-    cap = pick(g, [300, 300, 300, max(1, SMALL // (2 * max(kv or 1, 1))), 2 * TWO_64])
+    cap = pick(g, [300, 300, 300, max(1, SMALL // (4 * max(kv or 1, 1))), 2 * TWO_128])
     if limited:
         cap = LIMITED // max(kv or 1, 1)
     start, stop, sv, tv = slice_args(g, e, count, cap)
-    if e.unknown and count is not None and count < TWO_64 and 2 * count * max(kv, 1) > SMALL:
+    if e.unknown and count is not None and count < TWO_128 and 4 * count * max(kv, 1) > SMALL:
         raise Resize  # a start or stop read as an array: the rows could be all of them
     return n, k, nv, kv, start, stop, sv, tv
 
@@ -1084,11 +1204,11 @@ def gen_combinations(g, tmp, limited, dask=False):
         rows = tv - sv
         if not dask:
             if chance(g, 0.3) and rows * kv <= 1 << 22 and kv <= 65536:
-                out = out_arg(g, (rows, kv), tmp)
+                out = out_arg(g, (rows, kv), tmp, vertex_dtype(nv))
                 for fault in out.faults:
                     e.add(fault, "out")
             else:
-                e.need(2 * rows * kv, limited)
+                e.need(vertex_dtype(nv).itemsize * rows * kv, limited)
         else:
             if chunks == "auto" and rows > 10**6:
                 raise Resize
@@ -1100,7 +1220,7 @@ def gen_combinations(g, tmp, limited, dask=False):
             def check(result):
                 if isinstance(result, np.ndarray):
                     return inner(result)
-                return None if result.shape == (rows, kv) and result.dtype == np.uint16 else f"lazy result {result}"
+                return None if result.shape == (rows, kv) and result.dtype == vertex_dtype(nv) else f"lazy result {result}"
         elif out is not None:
             inner2 = check
 
@@ -1178,7 +1298,7 @@ def gen_iter(g, tmp, limited):
             if chunks <= sys.maxsize and len(result) != chunks:
                 return f"len {len(result)}, not {chunks}"
             repr(result)
-            if min(cv, rows) * max(kv, 1) * 2 > SMALL:
+            if min(cv, rows) * max(kv, 1) * vertex_dtype(nv).itemsize > SMALL:
                 return None
             first = sv
             for chunk in itertools.islice(result, 3):
@@ -1215,21 +1335,23 @@ def gen_sample(g, tmp, limited, dask=False):
         e.workers(workers)
     check, out = None, None
     if zv is not None and count is not None and kv is not None and rv is not None and kv <= nv:
-        if not rv and count < TWO_64 and zv > count:
+        vertex = vertex_dtype(nv)
+        if not rv and count < TWO_128 and zv > count:
             e.add(ValueError, str(zv))
         elif zv >= TWO_63:  # no array has that many rows, even of no vertices
             e.add(ValueError, f"size = {zv} is more rows than an array can have")
-        elif dask and not rv and count >= TWO_64 and zv:
-            e.add(ValueError, "2^64")
+        elif dask and not rv and count >= TWO_128 and zv:
+            e.add(ValueError, "2^128")
         if dask:
             dask_chunks(e, chunks, zv, kv, whole=False)
         else:
-            e.need(zv * (2 * kv + (8 if count < TWO_64 else 0)) if kv else 0, limited)
+            per_rank = 8 if count <= TWO_64 else 16 if count < TWO_128 else 0
+            e.need(zv * (vertex.itemsize * kv + per_rank) if kv else 0, limited)
         again = None
         if isinstance(rng, int) and not isinstance(rng, bool) and rng >= 0 and zv * kv <= 20000:
             again = rng
         if not dask and zv * max(kv, 1) <= 1 << 20 and kv <= 65536 and chance(g, 0.3):
-            out = out_arg(g, (zv, kv), tmp)
+            out = out_arg(g, (zv, kv), tmp, vertex)
             for fault in out.faults:
                 e.add(fault, "out")
 
@@ -1237,9 +1359,9 @@ def gen_sample(g, tmp, limited, dask=False):
             if out is not None and result is not out.obj:
                 return "did not return out"
             if dask and not isinstance(result, np.ndarray):
-                return None if result.shape == (zv, kv) else f"lazy result of shape {result.shape}"
-            if not isinstance(result, np.ndarray) or result.shape != (zv, kv):
-                return f"returned {getattr(result, 'shape', type(result))}, not {(zv, kv)}"
+                return None if result.shape == (zv, kv) and result.dtype == vertex else f"lazy result {result}"
+            if not isinstance(result, np.ndarray) or result.shape != (zv, kv) or result.dtype != vertex:
+                return f"returned {getattr(result, 'dtype', type(result))} of {getattr(result, 'shape', '')}, not {vertex} of {(zv, kv)}"
             if kv and zv and (result.max() >= nv or kv > 1 and not (np.diff(result.astype(np.int64), axis=1) > 0).all()):
                 return f"rows not strictly increasing below {nv}: {result[:4].tolist()}"
             if not rv and len({tuple(r) for r in result.tolist()}) != zv:
@@ -1261,6 +1383,24 @@ def gen_sample(g, tmp, limited, dask=False):
                 outs=[out] if out else [], limited=limited)
 
 
+def gen_to_int(g, tmp, limited):
+    e = Expect()
+    R = ranks_arg(g, e, pick(g, [10, TWO_63, TWO_64, TWO_128]), tmp, False, False, 0)
+    known = scalar_kind(e, R) if R.shape == () and not isinstance(R.obj, np.ndarray) else e.array(R, "ranks")
+    e.reasons = [(error, None, index) for error, _, index in e.reasons]  # any text: the core names no argument
+    check = None
+    if known and R.values is not None:
+        shape = tuple(np.shape(R.obj)) if not isinstance(R.obj, (list, tuple)) else R.shape
+
+        def check(result):
+            if not isinstance(result, np.ndarray) or result.dtype != object or result.shape != shape:
+                return f"returned {getattr(result, 'dtype', type(result))} of {getattr(result, 'shape', '')}, not object of {shape}"
+            values = result.ravel().tolist()
+            if not all(type(v) is int for v in values) or values != R.values:
+                return f"returned {values[:10]}, not {R.values[:10]}"
+    return Call("to_int", lambda: combinatorial.to_int(R.obj), [R.obj], e, check, inputs=[R])
+
+
 GENERATORS = {
     "comb": gen_comb,
     "rank": gen_rank,
@@ -1270,6 +1410,7 @@ GENERATORS = {
     "sample": gen_sample,
     "faces": lambda g, tmp, limited: gen_neighbours(g, tmp, limited, False),
     "cofaces": lambda g, tmp, limited: gen_neighbours(g, tmp, limited, True),
+    "to_int": gen_to_int,
     "dask.comb": lambda g, tmp, limited: gen_comb(g, tmp, False, True),
     "dask.rank": lambda g, tmp, limited: gen_rank(g, tmp, False, True),
     "dask.unrank": lambda g, tmp, limited: gen_unrank(g, tmp, False, True),
