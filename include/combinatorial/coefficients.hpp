@@ -4,7 +4,8 @@
 //   R operator()(m, j)              C(m, j), exact below 2^bits(R), saturated
 //                                   above (0 for j > m);
 //   largest_at_most(j, r, lo, hi)   the largest m in [lo, hi] with
-//                                   C(m, j) <= r, given C(lo, j) <= r;
+//                                   C(m, j) <= r, given C(lo, j) <= r, and
+//                                   C(m, j) itself, as a pair;
 // so that searching, the costly step of unranking, is chosen with the source.
 #pragma once
 
@@ -13,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 
 #include "combinatorial/binomial.hpp"
 #include "combinatorial/types.hpp"
@@ -38,10 +40,11 @@ struct TableSource {
   // Row j, indexed by m, as the bucket index reads it.
   const C* row(std::int64_t j) const noexcept { return cells + static_cast<std::size_t>(j) * stride; }
 
-  std::int64_t largest_at_most(std::int64_t j, R r, std::int64_t lo, std::int64_t hi) const noexcept {
+  std::pair<std::int64_t, R> largest_at_most(std::int64_t j, R r, std::int64_t lo, std::int64_t hi) const noexcept {
     const C* const row = cells + static_cast<std::size_t>(j) * stride;
     const auto coef = [row](std::int64_t m) { return static_cast<R>(row[m]); };
-    return detail::gallop<R>(coef, r, lo, hi);
+    const std::int64_t v = detail::gallop<R>(coef, r, lo, hi);
+    return {v, coef(v)};
   }
 };
 
@@ -62,13 +65,14 @@ constexpr R computed_coefficient(std::int64_t m, std::int64_t j) noexcept {
   if (j == 3) {
     // One of m, m - 1, m - 2 is divisible by 3 and the pair product's half
     // takes the 2: C(m, 3) = (m (m - 1) / 2) (m - 2) / 3, each step exact
-    // in 64-bit words, the last product in 128 bits.
+    // in 64-bit words, the last product in R's width (saturating for Rank).
     const std::uint64_t pairs = um * (um - 1) / 2;
-    const WideRank value = (um - 2) % 3 == 0 ? WideRank{pairs} * ((um - 2) / 3) : WideRank{pairs / 3} * (um - 2);
+    const std::uint64_t a = (um - 2) % 3 == 0 ? pairs : pairs / 3, b = (um - 2) % 3 == 0 ? (um - 2) / 3 : um - 2;
     if constexpr (std::is_same_v<R, WideRank>) {
-      return value;
+      return WideRank{a} * b;
     } else {
-      return value >> 64 ? ~R{0} : static_cast<R>(value);
+      R value = 0;
+      return __builtin_mul_overflow(a, b, &value) ? ~R{0} : value;
     }
   }
   if constexpr (std::is_same_v<R, WideRank>) {
@@ -86,43 +90,52 @@ template <typename R>
 struct ComputedSource {
   R operator()(std::int64_t m, std::int64_t j) const noexcept { return computed_coefficient<R>(m, j); }
 
-  std::int64_t largest_at_most(std::int64_t j, R r, std::int64_t lo, std::int64_t hi) const noexcept {
-    if (j == 1) return static_cast<std::int64_t>(std::min<R>(r, static_cast<R>(hi)));
-    const auto value = [j](std::int64_t m) { return computed_coefficient<R>(m, j); };
+  std::pair<std::int64_t, R> largest_at_most(std::int64_t j, R r, std::int64_t lo, std::int64_t hi) const noexcept {
+    if (j == 1) {
+      const auto v = static_cast<std::int64_t>(std::min<R>(r, static_cast<R>(hi)));
+      return {v, static_cast<R>(v)};
+    }
     const double rank = static_cast<double>(r);
-    double root = 0;
-    if (j == 2) {
-      root = std::sqrt(2 * rank) + 0.5;
-    } else if (j == 3) {
-      root = std::cbrt(6 * rank) + 1;
-    } else {
-      root = std::exp((std::log(rank) + std::lgamma(static_cast<double>(j) + 1)) / static_cast<double>(j)) +
-             static_cast<double>(j - 1) / 2;
-    }
     // The guess, clamped to [lo, hi]; NaN or infinity fall to an end.
-    std::int64_t g = lo;
-    if (root >= static_cast<double>(hi)) {
-      g = hi;
-    } else if (root > static_cast<double>(lo)) {
-      g = static_cast<std::int64_t>(root);
+    const auto clamped = [lo, hi](double root) {
+      return root >= static_cast<double>(hi) ? hi : root > static_cast<double>(lo) ? static_cast<std::int64_t>(root) : lo;
+    };
+    // j = 2 and 3: the guess is within a step or two of the answer (the
+    // roots are correctly rounded and m <= 2^32), and neighbours follow from
+    // C(m + 1, j) = C(m, j) + C(m, j - 1), so a few additions settle it.
+    if (j == 2 || j == 3) {
+      std::int64_t g = clamped(j == 2 ? std::sqrt(2 * rank) + 0.5 : std::cbrt(6 * rank) + 1);
+      R c = computed_coefficient<R>(g, j);
+      while (c > r) c = computed_coefficient<R>(--g, j);  // stops at lo at the latest
+      for (; g < hi; ++g) {
+        R next = 0;
+        if (__builtin_add_overflow(c, computed_coefficient<R>(g, j - 1), &next) || next > r) break;
+        c = next;
+      }
+      return {g, c};
     }
+    const auto value = [j](std::int64_t m) { return computed_coefficient<R>(m, j); };
+    const std::int64_t g = clamped(std::exp((std::log(rank) + std::lgamma(static_cast<double>(j) + 1)) /
+                                            static_cast<double>(j)) +
+                                   static_cast<double>(j - 1) / 2);
+    const auto found = [&](std::int64_t v) { return std::pair<std::int64_t, R>{v, value(v)}; };
     if (value(g) <= r) {  // the answer is in [g, hi]: gallop up
       std::int64_t step = 1;
       std::int64_t below = g;
       while (below < hi) {
         const std::int64_t next = std::min(hi, below + step);
-        if (value(next) > r) return detail::bisect<R>(value, r, below, next - 1);
+        if (value(next) > r) return found(detail::bisect<R>(value, r, below, next - 1));
         below = next;
         step *= 2;
       }
-      return hi;
+      return found(hi);
     }
     // The answer is in [lo, g - 1]: gallop down to a value at most r.
     std::int64_t step = 1;
     std::int64_t above = g;  // value(above) > r
     for (;;) {
       const std::int64_t next = std::max(lo, above - step);
-      if (next == lo || value(next) <= r) return detail::bisect<R>(value, r, next, above - 1);
+      if (next == lo || value(next) <= r) return found(detail::bisect<R>(value, r, next, above - 1));
       above = next;
       step *= 2;
     }

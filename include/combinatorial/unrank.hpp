@@ -189,9 +189,9 @@ void unrank_any(const Source& source, const R* first, std::size_t size, std::int
     R r = Lex ? last_rank - first[i] : first[i];
     std::int64_t above = n;  // the vertex found before, n at first
     for (std::int64_t p = k; p >= 2; --p) {
-      const std::int64_t v = source.largest_at_most(p, r, p - 1, above - 1);
+      const auto [v, coefficient] = source.largest_at_most(p, r, p - 1, above - 1);
       out[reversed ? p - 1 : k - p] = static_cast<V>(Lex ? n - 1 - v : v);
-      r -= source(v, p);
+      r -= coefficient;
       above = v;
     }
     const auto v = static_cast<std::int64_t>(r);

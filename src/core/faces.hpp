@@ -138,12 +138,14 @@ void neighbours_any(const RankReader<R>& reader, std::size_t size, std::int64_t 
   const std::size_t block =
       std::max<std::size_t>(1, std::min<std::size_t>(1024, (std::size_t{1} << 20) / static_cast<std::size_t>(k + 1)));
   with_coefficients<R>(n, k + 1, [&](const auto& source) {
+    const auto index = wide_index_for<R, V>(source, n, k, size);
     parallel_for(size, workers, faces_grain(width), [&](std::size_t begin, std::size_t end) {
       std::vector<V> rows(block * static_cast<std::size_t>(k));
       reader.for_blocks(begin, end, [&](const R* ranks, std::size_t count, std::size_t first) {
         for (std::size_t at = 0; at < count; at += block) {
           const std::size_t now = std::min(block, count - at);
-          combinatorial::unrank_any<O, RowLayout::smallest_first>(source, ranks + at, now, n, k, rows.data());
+          combinatorial::unrank_batch_any<O, RowLayout::smallest_first>(source, index.get(), ranks + at, now, n, k,
+                                                                        rows.data());
           Out* const dest = out + (first + at) * width;
           if constexpr (Which == Neighbours::faces) {
             combinatorial::face_ranks<O>(rows.data(), now, static_cast<std::size_t>(k), static_cast<std::uint64_t>(n),
