@@ -210,8 +210,8 @@ def choice_of_n(g):
     if roll < 0.6:
         return int(g.integers(0, 13))
     if roll < 0.85:
-        return pick(g, [13, 16, 20, 31, 32, 33, 34, 40, 60, 63, 64, 65, 66, 67, 68, 100, 130, 132, 200, 1000, 4093,
-                        20000, 65534, 65535, 65536])
+        return pick(g, [13, 16, 20, 31, 32, 33, 34, 40, 60, 63, 64, 65, 66, 67, 68, 100, 130, 132, 200, 361, 387, 1000,
+                        4093, 20000, 32302, 65534, 65535, 65536])
     if roll < 0.93:
         return pick(g, [65537, 70000, 10**6, 4801281, 132496421, MAX_N - 1, MAX_N])
     return pick(g, [MAX_N + 1, TWO_63, TWO_64, 2**100, -1, -65536]) if chance(g, 0.7) else hostile(g)
@@ -223,7 +223,7 @@ def choice_of_k(g, n):
     if roll < 0.65:
         return int(g.integers(0, min(nv, 8) + 1))
     if roll < 0.9:
-        return pick(g, [0, 1, 2, 3, 4, 5, nv // 2, nv - 1, nv, nv + 1, nv - 2, 33, 34, 35, 65, 66, 67])
+        return pick(g, [0, 1, 2, 3, 4, 5, 6, 10, 11, nv // 2, nv - 1, nv, nv + 1, nv - 2, 33, 34, 35, 65, 66, 67])
     return pick(g, [TWO_64, 2**100, -1, -TWO_63]) if chance(g, 0.6) else hostile(g)
 
 
@@ -294,6 +294,8 @@ def refused_array(g, values, dt):
         return arr
     if dt.kind in "US":
         return np.array([str(v) for v in values], dt)
+    if dt.kind == "V":
+        return np.frombuffer(bytes(range(256)) * (len(values) * dt.itemsize // 256 + 1), dt, len(values)).copy()
     return np.array([v % TWO_63 for v in values], np.int64).view(dt)
 
 
