@@ -58,15 +58,15 @@ void face_ranks(const V* rows, std::size_t count, std::size_t k, std::uint64_t n
     // Forward: out[j] = sum of kept terms before j.
     R prefix = 0;
     for (std::size_t j = 0; j + 1 < k; ++j) {
-      out[j] = prefix;
+      out[j] = stored_rank<Out>(prefix);
       prefix += kept(rows[j], static_cast<std::int64_t>(j));
     }
-    out[k - 1] = prefix;
+    out[k - 1] = stored_rank<Out>(prefix);
     // Backward: add the moved terms after j.
     R suffix = 0;
     for (std::size_t j = k - 1;; --j) {
-      const auto here = static_cast<R>(out[j]);  // written above as an R
-      out[j] = colex ? here + suffix : last - here - suffix;
+      const auto here = loaded_rank<R>(out[j]);  // written above as an R
+      out[j] = stored_rank<Out>(colex ? here + suffix : last - here - suffix);
       if (j == 0) break;
       suffix += moved(rows[j], static_cast<std::int64_t>(j));
     }
@@ -111,9 +111,9 @@ void coface_ranks(const V* rows, std::size_t count, std::size_t k, std::uint64_t
       // adds one term at weight p + 1 (colex) or k + 1 - p (lex).
       const std::int64_t end = p < kk ? std::int64_t{rows[p]} : nn;
       if (colex) {
-        for (; v < end; ++v) *out++ = base + coef(v, p + 1);
+        for (; v < end; ++v) *out++ = stored_rank<Out>(base + coef(v, p + 1));
       } else {
-        for (; v < end; ++v) *out++ = base - coef(top - v, kk + 1 - p);
+        for (; v < end; ++v) *out++ = stored_rank<Out>(base - coef(top - v, kk + 1 - p));
       }
       if (p == kk) break;
       // c_p passes from the moved terms to the kept ones.

@@ -77,6 +77,28 @@ decltype(auto) with_widths(bool wide_ranks, std::uint64_t n, Body&& body) {
   return wide_vertices ? body(Rank{}, WideVertex{}) : body(Rank{}, Vertex{});
 }
 
+// A rank of any width as Out stores it: int64 and uint64 results hold a
+// rank below 2^64 as its 64 bits, StoredWideRank holds any. Ranks computed
+// at 128 bits whose results fit 64 bits go out through the same call.
+template <typename Out, typename R>
+constexpr Out stored_rank(R rank) noexcept {
+  if constexpr (std::is_same_v<Out, StoredWideRank>) {
+    return StoredWideRank(rank);
+  } else {
+    return static_cast<Out>(static_cast<std::uint64_t>(rank));  // below 2^64 by the caller's guarantee
+  }
+}
+
+// A rank that stored_rank wrote, read back at width R (no sign extension).
+template <typename R, typename Out>
+constexpr R loaded_rank(Out stored) noexcept {
+  if constexpr (std::is_same_v<Out, StoredWideRank>) {
+    return static_cast<R>(static_cast<WideRank>(stored));
+  } else {
+    return static_cast<R>(static_cast<std::uint64_t>(stored));
+  }
+}
+
 // The cell of a table for ranks of type R: Cell holds a Rank's bits.
 template <typename R>
 using CellOf = std::conditional_t<std::is_same_v<R, WideRank>, WideCell, Cell>;

@@ -76,7 +76,9 @@ void cofaces_by_complement_range(const combinatorial::TableView& table, const co
                                                                 rows.data());
       Out* const dest = out + (first + at) * width;
       combinatorial::face_ranks<O>(rows.data(), rows_now, width, static_cast<std::uint64_t>(n), coef, dest);
-      for (std::size_t i = 0; i < rows_now * width; ++i) dest[i] = static_cast<Out>(coface_count - 1 - static_cast<Rank>(dest[i]));
+      for (std::size_t i = 0; i < rows_now * width; ++i) {
+        dest[i] = combinatorial::stored_rank<Out>(coface_count - 1 - combinatorial::loaded_rank<Rank>(dest[i]));
+      }
     }
   });
 }
@@ -129,30 +131,48 @@ void neighbours_all(const RankReader<>& reader, std::size_t size, std::int64_t n
 
 // The generic path, for wide ranks or vertices: blocks of ranks unranked
 // into rows of V, their faces or cofaces ranked from the same source of
-// coefficients, which covers (n, k + 1). Rows per block stay within 2^20
-// vertices, however long a row is.
+// coefficients. Cofaces of k > n - k go through the complements, as
+// cofaces_by_complement does, which keeps the rows at n - k vertices
+// (k may be near 2^32). Rows per block stay within 2^20 vertices.
 template <Neighbours Which, Order O, typename R, typename V, typename Out>
 void neighbours_any(const RankReader<R>& reader, std::size_t size, std::int64_t n, std::int64_t k, int workers,
                     Out* out) {
-  const auto width = static_cast<std::uint64_t>(Which == Neighbours::faces ? k : n - k);
-  const std::size_t block =
-      std::max<std::size_t>(1, std::min<std::size_t>(1024, (std::size_t{1} << 20) / static_cast<std::size_t>(k + 1)));
-  with_coefficients<R>(n, k + 1, [&](const auto& source) {
-    const auto index = wide_index_for<R, V>(source, n, k, size);
+  const bool complement = Which == Neighbours::cofaces && k > n - k;
+  const std::int64_t row_k = complement ? n - k : k;  // the vertices of the rows unranked
+  const auto width = static_cast<std::size_t>(Which == Neighbours::faces ? k : n - k);
+  const auto count = static_cast<R>(combinatorial::binom_wide(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(k)));
+  const auto coface_count =
+      static_cast<R>(combinatorial::binom_wide(static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(k + 1)));
+  const std::size_t block = std::max<std::size_t>(
+      1, std::min<std::size_t>(1024, (std::size_t{1} << 20) / static_cast<std::size_t>(row_k + 1)));
+  with_coefficients<R>(n, complement ? row_k : k + 1, [&](const auto& source) {
+    const auto index = wide_index_for<R, V>(source, n, row_k, size);
     parallel_for(size, workers, faces_grain(width), [&](std::size_t begin, std::size_t end) {
-      std::vector<V> rows(block * static_cast<std::size_t>(k));
-      reader.for_blocks(begin, end, [&](const R* ranks, std::size_t count, std::size_t first) {
-        for (std::size_t at = 0; at < count; at += block) {
-          const std::size_t now = std::min(block, count - at);
-          combinatorial::unrank_batch_any<O, RowLayout::smallest_first>(source, index.get(), ranks + at, now, n, k,
+      std::vector<V> rows(block * static_cast<std::size_t>(row_k));
+      std::vector<R> flipped(complement ? block : 0);
+      reader.for_blocks(begin, end, [&](const R* ranks, std::size_t in_block, std::size_t first) {
+        for (std::size_t at = 0; at < in_block; at += block) {
+          const std::size_t now = std::min(block, in_block - at);
+          const R* these = ranks + at;
+          if (complement) {
+            // A subset's rank is C(n, size) - 1 minus its complement's, in either order.
+            for (std::size_t i = 0; i < now; ++i) flipped[i] = count - 1 - these[i];
+            these = flipped.data();
+          }
+          combinatorial::unrank_batch_any<O, RowLayout::smallest_first>(source, index.get(), these, now, n, row_k,
                                                                         rows.data());
           Out* const dest = out + (first + at) * width;
-          if constexpr (Which == Neighbours::faces) {
-            combinatorial::face_ranks<O>(rows.data(), now, static_cast<std::size_t>(k), static_cast<std::uint64_t>(n),
-                                         source, dest);
+          if (Which == Neighbours::faces || complement) {
+            combinatorial::face_ranks<O>(rows.data(), now, static_cast<std::size_t>(row_k),
+                                         static_cast<std::uint64_t>(n), source, dest);
           } else {
             combinatorial::coface_ranks<O>(rows.data(), now, static_cast<std::size_t>(k),
                                            static_cast<std::uint64_t>(n), source, dest);
+          }
+          if (complement) {
+            for (std::size_t i = 0; i < now * width; ++i) {
+              dest[i] = combinatorial::stored_rank<Out>(coface_count - 1 - combinatorial::loaded_rank<R>(dest[i]));
+            }
           }
         }
       });
@@ -191,8 +211,7 @@ nb::object neighbours(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_arg, 
     using R = decltype(rank_zero);
     using V = decltype(vertex_zero);
     result.write([&](auto* out) {
-      using Out = std::remove_pointer_t<decltype(out)>;
-      if constexpr (sizeof(Out) >= sizeof(R)) {  // the dtype rule never gives narrower
+      {  // ranks computed at width R, results stored as Out, which holds them
         const nb::gil_scoped_release unlocked;
         bad = first_bad_rank<R>(ranks, count, workers);
         if (bad == ranks.size && ranks.size != 0 && width != 0) {
