@@ -89,6 +89,21 @@ inline std::uint64_t bounded(RandomStream& rng, std::uint64_t range) noexcept {
   return static_cast<std::uint64_t>(product >> 64);
 }
 
+// A uniform value in [0, range) for a range of up to 2^128, exactly: draws
+// of the bit width of range - 1, the high word first, kept when below range
+// (each is, with probability above a half). Precondition: range >= 1. Does
+// not allocate.
+inline WideRank bounded(RandomStream& rng, WideRank range) noexcept {
+  if (range >> 64 == 0) return bounded(rng, static_cast<std::uint64_t>(range));
+  const auto top = static_cast<std::uint64_t>((range - 1) >> 64);  // not 0
+  const std::uint64_t mask = ~std::uint64_t{0} >> __builtin_clzll(top);
+  for (;;) {
+    const WideRank high = rng.next() & mask;
+    const WideRank value = high << 64 | rng.next();
+    if (value < range) return value;
+  }
+}
+
 namespace detail {
 
 // Slots for open addressing with linear probing, at most two thirds full.
@@ -142,20 +157,27 @@ inline unsigned hash_bits_for(std::size_t entries) noexcept {
 // Fibonacci hashing of a rank: a bijection whose top bits spread any set.
 inline std::uint64_t rank_hash(Rank v) noexcept { return (v + 1) * RandomStream::gamma; }
 
-// A set of ranks, each stored plus one so that 0 marks a free slot (ranks
-// are below 2^64 - 1). Allocates 12 to 24 bytes per entry it is sized for,
-// zeroed; std::bad_alloc on failure.
+// A wide rank's words folded (the high one mixed) and hashed as above.
+inline std::uint64_t rank_hash(WideRank v) noexcept {
+  return rank_hash(static_cast<std::uint64_t>(v) ^ mix64(static_cast<std::uint64_t>(v >> 64)));
+}
+
+// A set of ranks of type R, each stored plus one so that 0 marks a free
+// slot (ranks are below the largest R). Allocates 12 to 24 bytes per entry
+// it is sized for (twice that for wide ranks), zeroed; std::bad_alloc on
+// failure.
+template <typename R = Rank>
 class RankSet {
  public:
   explicit RankSet(std::size_t entries)
       : mask_(hash_slots_for(entries) - 1),
         shift_(static_cast<unsigned>(__builtin_clzll(mask_ + 1)) + 1),
-        slots_(std::make_unique<Rank[]>(mask_ + 1)) {}
+        slots_(std::make_unique<R[]>(mask_ + 1)) {}
 
   // Adds v and says whether it was new. Precondition: no more entries than
   // sized for.
-  bool insert(Rank v) noexcept {
-    const Rank key = v + 1;
+  bool insert(R v) noexcept {
+    const R key = v + 1;
     for (auto i = static_cast<std::size_t>(rank_hash(v) >> shift_);; i = (i + 1) & mask_) {
       if (slots_[i] == key) return false;
       if (slots_[i] == 0) {
@@ -168,7 +190,7 @@ class RankSet {
  private:
   std::size_t mask_;
   unsigned shift_;
-  std::unique_ptr<Rank[]> slots_;
+  std::unique_ptr<R[]> slots_;
 };
 
 // A row of k vertices with its hash.
@@ -315,9 +337,8 @@ class BlockFill {
 // block. Allocates 2.3 to 4.5 bytes per entry for the hash bit maps (at
 // most 4.5 MiB more for small samples), and lists of the values that may
 // repeat and of later rounds.
-template <typename Stop>
-void distinct_ranks_by_rejection(std::uint64_t seed, std::uint64_t count, std::size_t size, Rank* out,
-                                 Stop& should_stop) {
+template <typename R, typename Stop>
+void distinct_ranks_by_rejection(std::uint64_t seed, R count, std::size_t size, R* out, Stop& should_stop) {
   const unsigned bits = hash_bits_for(size);
   HashBits seen(bits), hot(bits - 3);
   BlockFill fill(seed, size);
@@ -327,7 +348,7 @@ void distinct_ranks_by_rejection(std::uint64_t seed, std::uint64_t count, std::s
       out[p] = bounded(fill.rng(b), count);
     }
   }
-  const auto make_exact = [](std::size_t entries) { return RankSet(entries); };
+  const auto make_exact = [](std::size_t entries) { return RankSet<R>(entries); };
   judge_candidates(
       size, seen, hot, [&](std::size_t i) { return rank_hash(out[i]); },
       [&](std::size_t i) { return out[i]; }, [](auto) {}, [](std::size_t) { return false; },
@@ -343,15 +364,17 @@ void distinct_ranks_by_rejection(std::uint64_t seed, std::uint64_t count, std::s
       },
       make_exact, should_stop);
   if (should_stop()) return;
-  std::vector<Rank> drawn;
+  std::vector<R> drawn;
   std::vector<std::size_t> owner;
+  // Beyond 64 bits no repeat is to be expected: draws_for takes 0 for that.
+  const std::uint64_t total = count >> 63 >> 1 ? 0 : static_cast<std::uint64_t>(count);
   for (std::size_t kept = fill.kept(); kept < size; kept = fill.kept()) {
     drawn.clear();
     owner.clear();
     for (std::size_t b = 0; b < fill.blocks(); ++b) {
       if (fill.full(b)) continue;
       // kept < count / 3: the share taken stays small.
-      const std::size_t draws = BlockFill::draws_for(fill.length(b) - fill.filled(b), kept, count);
+      const std::size_t draws = BlockFill::draws_for(fill.length(b) - fill.filled(b), kept, total);
       for (std::size_t j = 0; j < draws; ++j) {
         drawn.push_back(bounded(fill.rng(b), count));
         owner.push_back(b);
@@ -444,12 +467,24 @@ void sample_distinct_ranks(std::uint64_t seed, std::uint64_t count, std::size_t 
   }
 }
 
+// The same for 2^64 <= count < 2^128, wide ranks: always by drawing with
+// repeats dropped, as size <= 2^63 < count / 3. Allocates as the rejection
+// draws above, with 16-byte lists and exact sets.
+template <typename Stop = NeverStop>
+void sample_distinct_ranks(std::uint64_t seed, WideRank count, std::size_t size, WideRank* out,
+                           Stop should_stop = {}) {
+  if (size == 0) return;
+  detail::distinct_ranks_by_rejection(seed, count, size, out, should_stop);
+}
+
 // Writes the entries at positions [begin, end) of a sample with repeats: each
-// rank uniform in [0, count) and independent of the others. Pieces split at
-// block boundaries give the whole. Does not allocate. Preconditions: 1 <=
-// count, begin is a multiple of sample_block, out holds end - begin values.
-inline void sample_ranks_with_replacement(std::uint64_t seed, std::uint64_t count, std::size_t begin,
-                                          std::size_t end, Rank* out) noexcept {
+// rank uniform in [0, count) and independent of the others; R is Rank or
+// WideRank. Pieces split at block boundaries give the whole. Does not
+// allocate. Preconditions: 1 <= count, begin is a multiple of sample_block,
+// out holds end - begin values.
+template <typename R>
+void sample_ranks_with_replacement(std::uint64_t seed, R count, std::size_t begin, std::size_t end,
+                                   R* out) noexcept {
   for (std::size_t block = begin; block < end; block += sample_block) {
     RandomStream rng = stream(seed, block / sample_block);
     const std::size_t stop = std::min(end, block + sample_block);

@@ -19,23 +19,25 @@
 
 namespace core {
 
-// The checked arguments of a sample; count is C(n, k) where `countable`.
+// The checked arguments of a sample; count is C(n, k) where `countable`,
+// below 2^128, so that ranks can be drawn and unranked.
 struct SampleArguments {
   std::uint64_t n, k;
   Integer size;
   bool replace, countable;
-  std::uint64_t count;
+  WideRank count;
 };
 
 inline SampleArguments parse_sample(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg, nb::handle replace_arg) {
   const auto [n, k] = parse_n_k(n_arg, k_arg);
   const Integer size = parse_integer(size_arg, "size");
   const bool replace = parse_truth(replace_arg);
-  const bool countable = !combinatorial::binom_overflows(n, k);
-  const std::uint64_t count = countable ? combinatorial::binom(n, k) : 0;
+  bool overflow = false;
+  const WideRank count = combinatorial::binom_wide(n, k, overflow);
+  const bool countable = !overflow;
   if (!replace && countable && (size.beyond_64_bits || size.value > count)) {
     throw std::invalid_argument("a sample of " + size.text() + " distinct combinations is more than the C(" +
-                                to_string(n) + ", " + to_string(k) + ") = " + to_string(count) + " there are");
+                                to_string(n) + ", " + to_string(k) + ") = " + count_text(count) + " there are");
   }
   if (size.beyond_64_bits || size.value > static_cast<std::uint64_t>(NPY_MAX_INTP)) {
     throw std::invalid_argument("size = " + size.text() + " is more rows than an array can have (2^63 - 1)");
@@ -49,47 +51,63 @@ inline SampleArguments parse_sample(nb::handle n_arg, nb::handle k_arg, nb::hand
 // directly keep hashes and flags per row and redraw in rounds of rows. The
 // rows themselves count unless they go into `out`.
 inline std::uint64_t sample_bytes(const Integer& size, std::uint64_t k, bool replace, bool countable,
-                                  std::uint64_t count, bool rows_in_out, std::size_t vertex_bytes = sizeof(Vertex)) {
+                                  WideRank count, bool rows_in_out, std::size_t vertex_bytes = sizeof(Vertex)) {
   if (k == 0) return 0;  // rows of nothing: no bytes, no ranks drawn
   const unsigned __int128 rows = size.value;
   unsigned __int128 bytes = rows_in_out ? 0 : rows * k * vertex_bytes;
   if (countable) {
-    bytes += rows * sizeof(Rank);
-    if (!replace) bytes += combinatorial::distinct_ranks_bytes(count, static_cast<std::size_t>(size.value));
+    const bool wide = needs_wide_ranks(count);
+    bytes += rows * (wide ? sizeof(WideRank) : sizeof(Rank));
+    // Wide counts are never dense; their lists hold 16-byte ranks.
+    const std::uint64_t narrow_count = wide ? ~std::uint64_t{0} : static_cast<std::uint64_t>(count);
+    if (!replace) bytes += combinatorial::distinct_ranks_bytes(narrow_count, static_cast<std::size_t>(size.value)) * (wide ? 2 : 1);
   } else if (!replace) {
     bytes += rows * 13 + rows * k * vertex_bytes / 2;  // hashes, flags, and a later round's rows
   }
   return bytes > ~std::uint64_t{0} ? ~std::uint64_t{0} : static_cast<std::uint64_t>(bytes);
 }
 
-// `count` distinct uniform values below `population` (< 2^64), in random
-// order, as sample draws its ranks: for the Dask layer's blocks.
+// `count` distinct uniform values below `population` (below 2^128), in
+// random order, as sample draws its ranks: for the Dask layer's blocks.
+// uint64 where the population is below 2^64, else uint128.
 inline nb::object distinct_ranks(nb::handle seed_arg, nb::handle population_arg, nb::handle count_arg) {
   const std::uint64_t seed = nb::cast<std::uint64_t>(seed_arg);
-  const Integer population = parse_integer(population_arg, "population"), count = parse_integer(count_arg, "count");
-  if (population.beyond_64_bits || count.beyond_64_bits || count.value > population.value) {
+  const WideInteger population = parse_wide_integer(population_arg, "population");
+  const Integer count = parse_integer(count_arg, "count");
+  if (population.beyond_128_bits || count.beyond_64_bits || count.value > population.value ||
+      count.value > static_cast<std::uint64_t>(NPY_MAX_INTP)) {
     throw std::invalid_argument(count.text() + " distinct values are more than the " + population.text() +
-                                " below the population");
+                                " below the population, or than an array holds");
   }
-  const unsigned __int128 bytes = static_cast<unsigned __int128>(count.value) * sizeof(Rank) +
-                                  combinatorial::distinct_ranks_bytes(population.value, static_cast<std::size_t>(count.value));
-  check_memory(bytes > ~std::uint64_t{0} ? ~std::uint64_t{0} : static_cast<std::uint64_t>(bytes), 1,
-               "a sample of " + grouped(count.value) + " ranks and its working memory");
-  nb::object out = new_array<Rank>({static_cast<npy_intp>(count.value)});
-  Rank* const dest = data_of<Rank>(out);
-  const nb::gil_scoped_release unlocked;
-  StopPoll poll;
-  combinatorial::sample_distinct_ranks(seed, population.value, static_cast<std::size_t>(count.value), dest,
-                                       [&] { return poll(); });
-  if (poll.stopped()) throw Interrupted{};
-  return out;
+  const auto size = static_cast<std::size_t>(count.value);
+  return combinatorial::with_widths(needs_wide_ranks(population.value), 0, [&](auto rank_zero, auto) {
+    using R = decltype(rank_zero);
+    using Stored = std::conditional_t<std::is_same_v<R, Rank>, Rank, StoredWideRank>;
+    const Integer as_size{count.value, false, count.exact};
+    check_memory(sample_bytes(as_size, 1, false, true, population.value, true), 1,
+                 "a sample of " + grouped(count.value) + " ranks and its working memory");
+    nb::object out = new_array<Stored>({static_cast<npy_intp>(size)});
+    Stored* const dest = data_of<Stored>(out);
+    const nb::gil_scoped_release unlocked;  // re-taken before out is returned: it is declared after out
+    StopPoll poll;
+    if constexpr (std::is_same_v<R, Rank>) {
+      combinatorial::sample_distinct_ranks(seed, static_cast<Rank>(population.value), size, dest,
+                                           [&] { return poll(); });
+    } else {
+      std::vector<WideRank> ranks(size);
+      combinatorial::sample_distinct_ranks(seed, population.value, size, ranks.data(), [&] { return poll(); });
+      std::copy(ranks.begin(), ranks.end(), dest);
+    }
+    if (poll.stopped()) throw Interrupted{};
+    return out;
+  });
 }
 
-// (n, k, size, replace, C(n, k) or None where it is 2^64 or more), checked
+// (n, k, size, replace, C(n, k) or None where it is 2^128 or more), checked
 // as sample checks them, for the Dask layer.
 inline nb::tuple sample_arguments(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg, nb::handle replace_arg) {
   const SampleArguments a = parse_sample(n_arg, k_arg, size_arg, replace_arg);
-  nb::object count = a.countable ? nb::steal(PyLong_FromUnsignedLongLong(a.count)) : nb::none();
+  nb::object count = a.countable ? python_int(a.count) : nb::none();
   return nb::make_tuple(a.n, a.k, nb::steal(PyLong_FromString(a.size.exact.c_str(), nullptr, 10)), a.replace, count);
 }
 
@@ -134,33 +152,39 @@ inline nb::object sample(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg
       }
       return out;
     }
-    // Every rank is written before it is read: no zeroing pass over them.
-    const auto ranks = std::make_unique_for_overwrite<Rank[]>(rows);
-    if (replace) {
-      by_blocks([&](std::size_t begin, std::size_t end) {
-        combinatorial::sample_ranks_with_replacement(seed, count, begin, end, ranks.get() + begin);
-      });
-    } else {
-      StopPoll poll;
-      combinatorial::sample_distinct_ranks(seed, count, rows, ranks.get(), [&] { return poll(); });
-      if (poll.stopped()) throw Interrupted{};
-    }
-    if constexpr (combinatorial::is_narrow<Rank, V>) {
-      const auto table = table_covering(nn, combinatorial::unrank_table_k(nn, kk));
-      std::shared_ptr<const combinatorial::ColexBucketIndex> index;
-      if (combinatorial::unrank_wants_index(nn, kk, rows)) index = index_for(table->view(), nn, kk);
-      parallel_for(rows, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
-        combinatorial::unrank_batch<Order::colex, RowLayout::smallest_first>(
-            table->view(), index.get(), ranks.get() + begin, end - begin, nn, kk, dest + begin * k);
-      });
-    } else {
-      with_coefficients<Rank>(nn, kk, [&](const auto& source) {
-        parallel_for(rows, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
-          combinatorial::unrank_any<Order::colex, RowLayout::smallest_first>(source, ranks.get() + begin, end - begin,
-                                                                             nn, kk, dest + begin * k);
+    // Ranks drawn at the narrowest width that holds the count, then unranked.
+    combinatorial::with_widths(needs_wide_ranks(count), n, [&](auto rank_zero, auto) {
+      using R = decltype(rank_zero);
+      const auto total = static_cast<R>(count);
+      // Every rank is written before it is read: no zeroing pass over them.
+      const auto ranks = std::make_unique_for_overwrite<R[]>(rows);
+      if (replace) {
+        by_blocks([&](std::size_t begin, std::size_t end) {
+          combinatorial::sample_ranks_with_replacement(seed, total, begin, end, ranks.get() + begin);
         });
-      });
-    }
+      } else {
+        StopPoll poll;
+        combinatorial::sample_distinct_ranks(seed, total, rows, ranks.get(), [&] { return poll(); });
+        if (poll.stopped()) throw Interrupted{};
+      }
+      if constexpr (combinatorial::is_narrow<R, V>) {
+        const auto table = table_covering(nn, combinatorial::unrank_table_k(nn, kk));
+        std::shared_ptr<const combinatorial::ColexBucketIndex> index;
+        if (combinatorial::unrank_wants_index(nn, kk, rows)) index = index_for(table->view(), nn, kk);
+        parallel_for(rows, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
+          combinatorial::unrank_batch<Order::colex, RowLayout::smallest_first>(
+              table->view(), index.get(), ranks.get() + begin, end - begin, nn, kk, dest + begin * k);
+        });
+      } else {
+        with_coefficients<R>(nn, kk, [&](const auto& source) {
+          const auto index = wide_index_for<R, V>(source, nn, kk, rows);
+          parallel_for(rows, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
+            combinatorial::unrank_batch_any<Order::colex, RowLayout::smallest_first>(
+                source, index.get(), ranks.get() + begin, end - begin, nn, kk, dest + begin * k);
+          });
+        });
+      }
+    });
     return out;
   });
 }
