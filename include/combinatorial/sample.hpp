@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "combinatorial/binomial.hpp"
@@ -93,7 +94,9 @@ inline std::uint64_t bounded(RandomStream& rng, std::uint64_t range) noexcept {
 // of the bit width of range - 1, the high word first, kept when below range
 // (each is, with probability above a half). Precondition: range >= 1. Does
 // not allocate.
-inline WideRank bounded(RandomStream& rng, WideRank range) noexcept {
+template <typename T>
+  requires std::is_same_v<T, WideRank>  // not for other integers, which take the 64-bit draw
+WideRank bounded(RandomStream& rng, T range) noexcept {
   if (range >> 64 == 0) return bounded(rng, static_cast<std::uint64_t>(range));
   const auto top = static_cast<std::uint64_t>((range - 1) >> 64);  // not 0
   const std::uint64_t mask = ~std::uint64_t{0} >> __builtin_clzll(top);
@@ -483,8 +486,8 @@ void sample_distinct_ranks(std::uint64_t seed, WideRank count, std::size_t size,
 // allocate. Preconditions: 1 <= count, begin is a multiple of sample_block,
 // out holds end - begin values.
 template <typename R>
-void sample_ranks_with_replacement(std::uint64_t seed, R count, std::size_t begin, std::size_t end,
-                                   R* out) noexcept {
+void sample_ranks_with_replacement(std::uint64_t seed, std::type_identity_t<R> count, std::size_t begin,
+                                   std::size_t end, R* out) noexcept {
   for (std::size_t block = begin; block < end; block += sample_block) {
     RandomStream rng = stream(seed, block / sample_block);
     const std::size_t stop = std::min(end, block + sample_block);
