@@ -669,13 +669,10 @@ class RankResult {
     }
     const std::uint64_t item_bytes = dtype == RankDtype::object ? 16 + 8 + 32 : wide() ? 16 : 8;
     check_memory(cells, item_bytes, what);
-    array_ = wide() ? new_array<StoredWideRank>(shape) : new_array<std::int64_t>(shape);
-    if (dtype == RankDtype::uint64) {
-      // The same bits, seen as uint64.
-      array_ = nb::steal(PyArray_View(reinterpret_cast<PyArrayObject*>(array_.ptr()),
-                                      PyArray_DescrFromType(NPY_UINT64), nullptr));
-      if (!array_.is_valid()) throw nb::python_error();
-    }
+    // uint64 results are written as int64 too: a rank below 2^64 keeps its bits.
+    array_ = wide()                         ? new_array<StoredWideRank>(shape)
+             : dtype == RankDtype::uint64 ? new_array<std::uint64_t>(shape)
+                                          : new_array<std::int64_t>(shape);
   }
 
   bool wide() const noexcept { return dtype_ == RankDtype::uint128 || dtype_ == RankDtype::object; }
