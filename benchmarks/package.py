@@ -19,6 +19,11 @@ Sections:
   same two ways;
 - scaling: workers=2 against workers=1 on ten million items, and the
   default against workers=1 on a thousand;
+- widths: 128-bit ranks against 64-bit ones (unrank, rank, faces), 32-bit
+  vertices against the NumPy route of numpy_reference.py, combinations of
+  32-bit vertices from a start past 10^9 against 16-bit ones in bytes per
+  second, and batch calls on 64-bit ranks and 16-bit vertices side by side
+  with the last commit before 128-bit ranks (not with --quick);
 
 Every result is checked against its reference before it is timed. Calls
 against a route run on one core (workers=1) and count the least thread CPU
@@ -51,11 +56,13 @@ import _combinatorial as low
 import combinatorial as cb
 from combinatorial import _core
 
+import numpy_reference as ref
 import side_by_side
 
 SEED = 2026
 RESULTS = []  # (section, name, value, unit, target text, met)
 BASELINE = "18ce607"  # the last commit whose core was built with pybind11
+NARROW = "7d0be5e"  # the last commit before 128-bit ranks and 32-bit vertices
 
 
 def timed(call, repeats):
@@ -141,16 +148,16 @@ def layer_price(count, repeats, budget):
          lambda: low.unrank_combs(ranks, n, k, True, colex_low))
     both("rank lex (200, 5), sorted rows",
          lambda: cb.rank(rows, n, assume_sorted=True, workers=1),
-         lambda: _core.rank(rows, n, "lex", True, 1, ()),
+         lambda: _core.rank(rows, n, "lex", True, None, 1, ()),
          lambda: low.rank_combs_sorted(rows, n, False),
          check=lambda a, b: (same(a, ranks.view(np.int64), "rank"), same(b, a, "_core.rank")))
     both("rank lex (200, 5), rows in any order",
          lambda: cb.rank(shuffled, n, workers=1),
-         lambda: _core.rank(shuffled, n, "lex", False, 1, ()),
+         lambda: _core.rank(shuffled, n, "lex", False, None, 1, ()),
          check=lambda a, b: (same(a, ranks.view(np.int64), "rank unsorted"), same(b, a, "_core.rank")))
     both("faces lex (200, 5)",
          lambda: cb.faces(ranks, n, k, workers=1),
-         lambda: _core.faces(ranks, n, k, "lex", 1, ()),
+         lambda: _core.faces(ranks, n, k, "lex", None, 1, ()),
          check=lambda a, b: same(a, b, "faces"))
     both("comb, n < 2000, k <= 6",
          lambda: cb.comb(n_values, k_values, workers=1),
@@ -413,7 +420,169 @@ def scaling(count, repeats):
            default / one <= 1.05)
 
 
-SECTIONS = ("one-item", "layer", "simplices", "enumeration", "sampling", "scaling")
+def first_touch(shape, dtype, repeats):
+    """Seconds NumPy spends on the fresh pages of a new array of `shape` before a call can fill them."""
+    out = np.empty(shape, dtype).view(np.uint8)  # bytes: structured dtypes take no fill value
+    fresh = least_cpu(lambda: np.empty(shape, dtype).view(np.uint8).fill(1), repeats)
+    return max(fresh - least_cpu(lambda: out.fill(1), repeats), 0)
+
+
+def wide_ranks(rng, count, size):
+    """`size` uniform ranks below `count` (past 2^64) as uint128: random hi and lo words, drawn again
+    where they reach `count`."""
+    top_hi, top_lo = count >> 64, count & (2**64 - 1)
+    ranks = np.empty(size, cb.uint128)
+    todo = np.arange(size)
+    while len(todo):
+        ranks["hi"][todo] = rng.integers(0, top_hi + 1, size=len(todo), dtype=np.uint64)
+        ranks["lo"][todo] = rng.integers(0, 2**64, size=len(todo), dtype=np.uint64)
+        hi, lo = ranks["hi"][todo], ranks["lo"][todo]
+        todo = todo[(hi == top_hi) & (lo >= top_lo)]
+    return ranks
+
+
+def oracle_rank(row, n, order):
+    """The rank of one increasing row in Python ints, from the sums that define it."""
+    k = len(row)
+    if order == "colex":
+        return sum(math.comb(int(c), i + 1) for i, c in enumerate(row))
+    return math.comb(n, k) - 1 - sum(math.comb(n - 1 - int(c), k - i) for i, c in enumerate(row))
+
+
+def check_rows(rows, ranks, n, order, what, checked=200):
+    """Rows increasing below n everywhere, and the first `checked` of them of the given ranks by the oracle."""
+    if not (np.all(np.diff(rows.astype(np.int64), axis=-1) > 0) and int(rows.max()) < n):
+        raise AssertionError(f"{what}: rows not increasing below n")
+    got = [oracle_rank(row, n, order) for row in rows[:checked]]
+    if got != list(cb.to_int(ranks[:checked])):
+        raise AssertionError(f"{what}: ranks differ from the oracle")
+
+
+def widths(count, repeats, quick):
+    rng = np.random.default_rng([SEED, 128])
+    print(f"\n128-bit ranks against 64-bit ones on {count:,} random items, on one core (workers=1, least thread "
+          f"CPU time of {repeats}); ranks of sorted rows (assume_sorted), unranking into a reused out")
+    for order in ("lex", "colex"):
+        cost = {}
+        for n, k in ((200, 10), (1000, 10)):
+            total = math.comb(n, k)
+            ranks = (wide_ranks(rng, total, count) if total > 2**64
+                     else rng.integers(0, total, size=count, dtype=np.int64))
+            rows = cb.unrank(ranks, n, k, order=order)
+            check_rows(rows, ranks, n, order, f"unrank ({n}, {k}) {order}")
+            same(cb.rank(rows, n, order=order, assume_sorted=True), ranks, f"rank ({n}, {k}) {order}")
+            out = np.empty_like(rows)
+            cost["unrank", n] = least_cpu(lambda: cb.unrank(ranks, n, k, order=order, out=out, workers=1),
+                                          repeats) * 1e9 / count
+            cost["rank", n] = least_cpu(lambda: cb.rank(rows, n, order=order, assume_sorted=True, workers=1),
+                                        repeats) * 1e9 / count
+        for kind in ("unrank", "rank"):
+            ratio = cost[kind, 1000] / cost[kind, 200]
+            report("widths", f"{kind} {order}: 128-bit (1000, 10) / 64-bit (200, 10)", ratio, "×", "≤3×",
+                   ratio <= 3)
+            print(f"      {kind} {cost[kind, 1000]:.1f} ns per item at 128 bits, {cost[kind, 200]:.1f} at 64")
+
+    print(f"\nfaces of 128-bit ranks against faces of 64-bit ones on {count:,} random ranks (workers=1, least "
+          f"thread CPU time of {repeats}), checked against unrank, then rank each face")
+    for order in ("lex", "colex"):
+        cost = {}
+        for n, k in ((200, 6), (20000, 6)):
+            total = math.comb(n, k)
+            ranks = (wide_ranks(rng, total, count) if total > 2**64
+                     else rng.integers(0, total, size=count, dtype=np.int64))
+            same(cb.faces(ranks, n, k, order=order), faces_route(ranks, n, k, order), f"faces ({n}, {k}) {order}")
+            cost[n] = least_cpu(lambda: cb.faces(ranks, n, k, order=order, workers=1), repeats) * 1e9 / count
+        ratio = cost[20000] / cost[200]
+        report("widths", f"faces {order}: 128-bit (20000, 6) / 64-bit (200, 6)", ratio, "×", "≤3×", ratio <= 3)
+        print(f"      faces {cost[20000]:.1f} ns per rank at 128 bits, {cost[200]:.1f} at 64; of these NumPy's "
+              f"first touch of the fresh result {first_touch((count, 6), cb.uint128, repeats) * 1e9 / count:.1f} "
+              f"and {first_touch((count, 6), np.int64, repeats) * 1e9 / count:.1f}")
+
+    n, k = 1_000_000, 3
+    print(f"\n32-bit vertices: ({n:,}, {k}) on {count:,} random items against the NumPy route of numpy_reference.py "
+          f"(searchsorted on C(v, 3) and C(v, 2), fancy indexing; its table made beforehand), on one core "
+          f"(workers=1, least thread CPU time of {repeats}), into a reused out; then at the default workers "
+          f"({_core.usable_cores()} cores), wall-clock medians, the route being single-threaded")
+    table = ref.binomial_table(n, k)
+    ranks = rng.integers(0, math.comb(n, k), size=count, dtype=np.int64)
+    route_ranks = ranks.astype(np.uint64)
+    out, route_out = np.empty((count, k), np.uint32), np.empty((count, k), np.uint32)
+    for order in ("lex", "colex"):
+        rows = cb.unrank(ranks, n, k, order=order)
+        check_rows(rows, ranks, n, order, f"unrank ({n}, {k}) {order}")
+        # The route's colex rows come largest vertex first.
+        if order == "lex":
+            route_unrank = lambda: ref.unrank_lex(table, route_ranks, route_out)
+            route_rows, route_rank = rows, lambda: ref.rank_lex(table, rows)
+        else:
+            route_unrank = lambda: ref.unrank_colex(table, route_ranks, route_out)
+            route_rows = np.ascontiguousarray(rows[:, ::-1])
+            route_rank = lambda: ref.rank_colex(table, route_rows)
+        same(route_unrank(), route_rows, f"the route's unrank ({n}, {k}) {order}")
+        same(route_rank(), ranks, f"the route's rank ({n}, {k}) {order}")
+        same(cb.rank(rows, n, order=order, assume_sorted=True), ranks, f"rank ({n}, {k}) {order}")
+        calls = {
+            "unrank": (lambda w: cb.unrank(ranks, n, k, order=order, out=out, workers=w), route_unrank),
+            "rank": (lambda w: cb.rank(rows, n, order=order, assume_sorted=True, workers=w), route_rank),
+        }
+        for kind, (call, route) in calls.items():
+            ours, theirs = least_cpu(lambda: call(1), repeats), least_cpu(route, repeats)
+            report("widths", f"{kind} {order}, one core: route / {kind}", theirs / ours, "×", "≥10×",
+                   theirs / ours >= 10)
+            wall, route_wall = timed(lambda: call(None), repeats), timed(route, repeats)
+            report("widths", f"{kind} {order}, default workers, wall clock: route / {kind}", route_wall / wall,
+                   "×", "≥10×", route_wall / wall >= 10)
+            print(f"      {kind} {ours * 1e9 / count:.1f} ns per item on one core, {wall * 1e9 / count:.1f} at "
+                  f"default workers; the route {theirs * 1e9 / count:.1f}")
+
+    start, rows = 10**9, 10**5 if quick else 10**7
+    print(f"\ncombinations of 32-bit vertices, (100000, 2) from rank {start:,}, {rows:,} rows, against all rows "
+          f"of (100, 3), in bytes written per second on one core (workers=1, least thread CPU time of {repeats}), "
+          f"into a fresh result and into a reused out")
+    wide = lambda o: cb.combinations(100000, 2, start=start, stop=start + rows, out=o, workers=1)
+    narrow = lambda o: cb.combinations(100, 3, out=o, workers=1)
+    wide_rows, narrow_rows = wide(None), narrow(None)
+    same(wide_rows, cb.unrank(np.arange(start, start + rows), 100000, 2), "combinations (100000, 2) from 10^9")
+    check_rows(wide_rows[[0, -1]], np.array([start, start + rows - 1]), 100000, "lex", "combinations (100000, 2)")
+    same(narrow_rows, fromiter_route(100, 3, math.comb(100, 3)), "combinations (100, 3)")
+    for way, wide_out, narrow_out in (("fresh", None, None),
+                                      ("into out", np.empty_like(wide_rows), np.empty_like(narrow_rows))):
+        # The small table takes under a millisecond a call: more runs for its least.
+        wide_speed = wide_rows.nbytes / least_cpu(lambda: wide(wide_out), repeats)
+        narrow_speed = narrow_rows.nbytes / least_cpu(lambda: narrow(narrow_out), repeats * 20)
+        report("widths", f"combinations, {way}: (100000, 2) / (100, 3) bytes per second", wide_speed / narrow_speed,
+               "×", "≥0.5×", wide_speed / narrow_speed >= 0.5)
+        print(f"      {wide_speed / 2**30:.2f} GiB/s of uint32 rows ({wide_rows.nbytes / 2**20:.0f} MiB), "
+              f"{narrow_speed / 2**30:.2f} GiB/s of uint16 rows ({narrow_rows.nbytes / 2**20:.1f} MiB)")
+
+    unchanged(count, quick)
+
+
+def unchanged(count, quick, rounds=5, repeat=3, band=1.10):
+    """Batch calls on 64-bit ranks and 16-bit vertices in this tree against NARROW, asked in turn."""
+    if quick:
+        print(f"\nbatch calls side by side with {NARROW}: skipped with --quick")
+        return
+    print(f"\nbatch calls on 64-bit ranks and 16-bit vertices side by side with {NARROW}, the last commit before "
+          f"128-bit ranks, through the package on {count:,} items (workers=1): least thread CPU time of "
+          f"{rounds * repeat} calls, {rounds} rounds asking the trees in turn; within {band - 1:.0%} counts as "
+          f"unchanged, the noise of a shared machine")
+    python, why = side_by_side.baseline_python(NARROW, np.__version__)
+    if python is None:
+        print(f"  side-by-side skipped: {why}")
+        return
+    best, described = side_by_side.batch_times([(NARROW, python), ("this tree", sys.executable)], count, rounds,
+                                               repeat)
+    for case, digest in described["this tree"]["digests"].items():
+        if described[NARROW]["digests"][case] != digest:
+            raise AssertionError(f"{case}: results differ from {NARROW}")
+    for case in described["this tree"]["cases"]:
+        new, old = best["this tree"][case], best[NARROW][case]
+        report("widths", f"{case}: this tree / {NARROW}", new / old, "×", f"≤{band:.2f}×", new / old <= band)
+        print(f"      {new * 1e9 / count:.2f} ns per item, {NARROW} {old * 1e9 / count:.2f}")
+
+
+SECTIONS = ("one-item", "layer", "simplices", "enumeration", "sampling", "scaling", "widths")
 
 
 def main():
@@ -442,6 +611,8 @@ def main():
             sampling(count, repeats, args.quick)
         if "scaling" in wanted:
             scaling(count * 10, repeats)
+        if "widths" in wanted:
+            widths(count, repeats, args.quick)
     except AssertionError as error:
         print(f"results differ: {error}", file=sys.stderr)
         return 1

@@ -7,31 +7,43 @@ The timing runs in one child per tree, both alive at once: the parent asks
 them in turn, so that noise on a shared machine falls on both alike.
 
 The children run this file under their own interpreter, so it imports only
-NumPy and the installed package, and tell the two _core signatures apart
-by the binding (pybind11: no origin argument, unrank needs its out;
-nanobind: origin last).
+NumPy and the installed package, and tell the _core signatures apart by
+the binding (pybind11: no origin argument, unrank needs its out;
+nanobind: origin last) and by the dtype of ranks (a core with uint128
+takes dtype before workers in rank, faces and cofaces). Batch calls go
+through the package's public functions, whose signatures all these trees
+share.
 
     python benchmarks/side_by_side.py --serve         (a timing child)
     python benchmarks/side_by_side.py --comb-memory   (a memory child)
 """
 import fcntl
+import hashlib
 import json
 import math
 import os
 import platform
+import re
 import resource
 import shutil
 import subprocess
 import sys
 import time
 import timeit
+import tomllib
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 HERE = Path(__file__).resolve()
 
-# What the baseline venv gets besides the commit's own source.
+# What the baseline venv gets besides the commit's own source and build requirements.
 BASELINE_TOOLS = ['pybind11>=2.13.6,<2.14', "scikit-build-core>=0.10", "cmake", "ninja"]
+
+
+def build_requirements(source):
+    """The build requirements of the tree at `source` but NumPy, which is pinned to the running one."""
+    requires = tomllib.loads((source / "pyproject.toml").read_text()).get("build-system", {}).get("requires", [])
+    return [r for r in requires if re.match(r"[A-Za-z0-9_.-]+", r).group().lower() != "numpy"]
 
 
 # --- The baseline build ---------------------------------------------------------
@@ -93,10 +105,12 @@ def baseline_python(commit, numpy_version, say=print):
                 found = subprocess.run([str(ROOT / "tools" / "find-python"), "3.12"],
                                        capture_output=True, text=True, check=True).stdout.strip()
                 env = clean_env(venv)
+                # Later commits build with nanobind as well: the tree names what it needs.
+                tools = BASELINE_TOOLS + build_requirements(home / "src")
                 steps = [
                     [found, "-m", "venv", str(venv)],
                     [str(python), "-m", "pip", "install", "--quiet", "--upgrade", "pip"],
-                    [str(python), "-m", "pip", "install", "--quiet", *BASELINE_TOOLS, f"numpy=={numpy_version}"],
+                    [str(python), "-m", "pip", "install", "--quiet", *tools, f"numpy=={numpy_version}"],
                     [str(python), "-m", "pip", "install", "--quiet", "--no-deps", "--no-build-isolation",
                      str(home / "src")],
                 ]
@@ -105,7 +119,7 @@ def baseline_python(commit, numpy_version, say=print):
                     out.flush()
                     subprocess.run(step, cwd=home, env=clean_env() if step[0] == found else env,
                                    stdout=out, stderr=subprocess.STDOUT, check=True)
-        except (OSError, subprocess.CalledProcessError) as error:
+        except (OSError, ValueError, subprocess.CalledProcessError) as error:
             tail = log.read_text().splitlines()[-15:] if log.exists() else []
             return None, f"the build of {sha[:12]} failed ({error}):\n      " + "\n      ".join(tail)
         stamp.write_text(json.dumps({"key": key}))
@@ -134,6 +148,8 @@ def one_item_cases():
     from combinatorial import _core
 
     signature = binding(_core)
+    # A core with 128-bit ranks takes their dtype before workers.
+    dtype = "None, " if hasattr(_core, "uint128") else ""
 
     space = {
         "cb": cb, "core": _core, "n1": np.array([10], np.uint64), "k1": np.array([3], np.uint64),
@@ -151,13 +167,58 @@ def one_item_cases():
     return {
         "comb(10, 3)": ("cb.comb(10, 3, workers=1)", scalar_core),
         "comb, 1-element arrays": ("cb.comb(n1, k1, workers=1)", f"core.comb(n1, k1, 1{tail})"),
-        "rank, one row of (200, 5)": ("cb.rank(row, 200, workers=1)", f"core.rank(row, 200, 'lex', False, 1{tail})"),
+        "rank, one row of (200, 5)": ("cb.rank(row, 200, workers=1)",
+                                      f"core.rank(row, 200, 'lex', False, {dtype}1{tail})"),
         "unrank, one rank of (200, 5)": ("cb.unrank(r1, 200, 5, workers=1)",
                                          f"core.unrank(r1, 200, 5, 'lex', {fresh_out}, 1{tail})"),
         "unrank, one rank, into out": ("cb.unrank(r1, 200, 5, out=out1, workers=1)",
                                        f"core.unrank(r1, 200, 5, 'lex', out1, 1{tail})"),
-        "faces, one rank of (200, 5)": ("cb.faces(r1, 200, 5, workers=1)", f"core.faces(r1, 200, 5, 'lex', 1{tail})"),
+        "faces, one rank of (200, 5)": ("cb.faces(r1, 200, 5, workers=1)",
+                                        f"core.faces(r1, 200, 5, 'lex', {dtype}1{tail})"),
     }, space
+
+
+BATCH_SEED = 2026
+
+
+def batch_cases(count):
+    """{case: call} of batch calls on `count` items on one core, through the package's public functions.
+
+    The inputs come from fixed seeds, so every tree gets the same ones. Only
+    64-bit ranks and 16-bit vertices, which every tree has.
+    """
+    import numpy as np
+    import combinatorial as cb
+
+    rng = np.random.default_rng(BATCH_SEED)
+    ranks = rng.integers(0, math.comb(200, 10), size=count, dtype=np.int64)
+    rows = cb.unrank(ranks, 200, 10, workers=1)
+    colex_rows = cb.unrank(ranks, 200, 10, order="colex", workers=1)
+    out = np.empty((count, 10), np.uint16)
+    simplices = rng.integers(0, math.comb(200, 6), size=count, dtype=np.int64)
+    out6, out5 = np.empty((count, 6), np.uint16), np.empty((count, 5), np.uint16)
+    n_values = rng.integers(0, 2000, size=count, dtype=np.int64)
+    k_values = rng.integers(0, 7, size=count, dtype=np.int64)
+    return {
+        "unrank (200, 10) lex, into out": lambda: cb.unrank(ranks, 200, 10, out=out, workers=1),
+        "unrank (200, 10) colex, into out": lambda: cb.unrank(ranks, 200, 10, order="colex", out=out, workers=1),
+        "rank (200, 10) lex, sorted rows": lambda: cb.rank(rows, 200, assume_sorted=True, workers=1),
+        "rank (200, 10) colex, sorted rows":
+            lambda: cb.rank(colex_rows, 200, order="colex", assume_sorted=True, workers=1),
+        "faces (200, 6) lex": lambda: cb.faces(simplices, 200, 6, workers=1),
+        "faces (200, 6) colex": lambda: cb.faces(simplices, 200, 6, order="colex", workers=1),
+        "combinations (40, 6), into out": lambda: cb.combinations(40, 6, stop=count, out=out6, workers=1),
+        "sample (1000, 5), into out": lambda: cb.sample(1000, 5, count, rng=1, out=out5, workers=1),
+        "comb on int64 arrays, n < 2000, k <= 6": lambda: cb.comb(n_values, k_values, workers=1),
+    }
+
+
+def digest(value):
+    """A result's dtype, shape and bytes in a few characters, to compare large results across trees."""
+    import numpy as np
+
+    value = np.ascontiguousarray(value)
+    return f"{value.dtype.str} {value.shape} {hashlib.sha256(value.view(np.uint8).ravel()).hexdigest()[:16]}"
 
 
 def plain(value):
@@ -171,13 +232,16 @@ def serve():
     """A timing child: answers one request a line on stdin with one JSON line on stdout.
 
     `describe` gives the cases and each result (package and _core must agree);
-    `time CASE package|core REPEAT` gives REPEAT per-call times in seconds.
+    `time CASE package|core REPEAT` gives REPEAT per-call times in seconds;
+    `batches COUNT` sets up the batch calls on COUNT items and gives a digest
+    of each one's result; `batch CASE REPEAT` gives REPEAT thread CPU times
+    of single calls.
     """
     import numpy as np
     import combinatorial as cb
 
     cases, space = one_item_cases()
-    timers, numbers = {}, {}
+    timers, numbers, batches = {}, {}, {}
     for case, statements in cases.items():
         for which, statement in zip(("package", "core"), statements):
             # Thread CPU time: a call is one thread's work at workers=1, and other
@@ -196,6 +260,16 @@ def serve():
                 results[case] = {"package": got, "core": core_got}
             answer = {"cases": list(cases), "results": results, "file": cb.__file__, "numpy": np.__version__,
                       "python": platform.python_version(), "binding": binding(space["core"])}
+        elif request[0] == "batches":
+            batches = batch_cases(int(request[1]))
+            answer = {"cases": list(batches), "digests": {case: digest(call()) for case, call in batches.items()}}
+        elif request[0] == "batch":
+            _, case, repeat = request
+            call, answer = batches[case], []
+            for _ in range(int(repeat)):
+                start = time.thread_time()
+                call()
+                answer.append(time.thread_time() - start)
         else:
             _, case, which, repeat = request
             key = case, which
@@ -243,6 +317,29 @@ def one_item_times(sides, rounds, repeat):
                     for name in names if turn % 2 == 0 else names[::-1]:
                         times = children[name].ask("time", case, which, repeat)
                         best[name][case][which] = min(best[name][case][which], *times)
+        return best, described
+    finally:
+        for child in children.values():
+            child.close()
+
+
+def batch_times(sides, count, rounds, repeat):
+    """{side: {case: least thread CPU seconds of a call}} and each side's digests, the sides in turn.
+
+    Each round asks every side for `repeat` calls of one case before the
+    next case, the sides in the opposite order every other round, so that a
+    spell of load falls on both.
+    """
+    children = {name: Child(python) for name, python in sides}
+    try:
+        described = {name: child.ask("batches", count) for name, child in children.items()}
+        cases = described[sides[-1][0]]["cases"]
+        best = {name: {case: math.inf for case in cases} for name in children}
+        names = list(children)
+        for turn in range(rounds):
+            for case in cases:
+                for name in names if turn % 2 == 0 else names[::-1]:
+                    best[name][case] = min(best[name][case], *children[name].ask("batch", case, repeat))
         return best, described
     finally:
         for child in children.values():
