@@ -98,6 +98,14 @@ bool rows_well_formed(const V* v, std::size_t size, std::size_t k,
     largest = *std::max_element(lanes, lanes + 8);
   }
 #endif
+  if constexpr (sizeof(V) != 2) {
+    // Row by row: a division per element to find the rows' ends would cost
+    // more than the comparisons. (16-bit vertices are mostly done above.)
+    for (; i + k <= size; i += k) {
+      for (std::size_t j = 0; j + 1 < k; ++j) ok &= pair_ok(v[i + j], v[i + j + 1]);
+      for (std::size_t j = 0; j < k; ++j) largest = std::max(largest, v[i + j]);
+    }
+  }
   for (; i < size; ++i) {
     largest = std::max(largest, v[i]);
     if (i + 1 < size && (i + 1) % k != 0) ok &= pair_ok(v[i], v[i + 1]);
