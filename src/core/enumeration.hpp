@@ -70,7 +70,9 @@ inline nb::object combinations(nb::handle n_arg, nb::handle k_arg, nb::handle or
     check_memory(~std::uint64_t{0}, 1, rows_text(~std::uint64_t{0}, k));  // more rows than memory, certainly
   }
   const auto rows = static_cast<std::uint64_t>(span);
-  return combinatorial::with_widths(needs_wide_ranks(stop), n, [&](auto rank_zero, auto vertex_zero) {
+  // The kernels' width follows C(n, k), which lex unranking subtracts from, not the ranks asked for.
+  const bool wide = k <= n && needs_wide_ranks(combination_count(n, k));
+  return combinatorial::with_widths(wide, n, [&](auto rank_zero, auto vertex_zero) {
     using R = decltype(rank_zero);
     using V = decltype(vertex_zero);
     nb::object out =
