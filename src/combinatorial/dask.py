@@ -560,7 +560,7 @@ def combinations(
         If C(n, k) is more than 2^128.
     ValueError
         As `combinatorial.combinations`, for chunks that split the last axis,
-        and for more than 2^17 blocks.
+        more than 2^17 blocks, and more than 2^63 - 1 rows.
 
     Examples
     --------
@@ -575,6 +575,8 @@ def combinations(
            [0, 3, 4]], dtype=uint16)
     """
     n, k, order, start, stop, _, _ = _core.slice_arguments(n, k, order, start, stop, 1, 1)
+    if stop - start > np.iinfo(np.intp).max:  # ranks past 2^64 make slices longer than any shape
+        raise ValueError(f"stop - start = {stop - start} is more rows than an array can have (2^63 - 1)")
     vertices = _core.vertex_dtype(n)
     row_chunks = _row_chunks(chunks, stop - start, k, vertices)
     return _map_blocks(

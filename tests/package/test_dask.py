@@ -144,8 +144,9 @@ def test_comb_of_zero_d_blocks_is_an_array():
 @pytest.mark.parametrize("call, error, message", [
     (lambda: cd.combinations(10, 3, chunks=(5, 2)), ValueError, "last axis"),
     (lambda: cd.combinations(10, 3, chunks=0), ValueError, "at least 1"),
-    (lambda: cd.combinations(67, 33, chunks=2**20), ValueError, "blocks"),
+    (lambda: cd.combinations(66, 33, chunks=2**20), ValueError, "blocks"),
     (lambda: cd.combinations(200, 100), OverflowError, r"C\(200, 100\)"),
+    (lambda: cd.combinations(2**32, 3, chunks=2**100), ValueError, "more rows than an array can have"),
     (lambda: cd.rank(da.zeros((2, 100), dtype=np.uint16), 200), OverflowError, r"C\(200, 100\)"),
     (lambda: cd.rank(da.zeros((2, 33), dtype=np.uint16), 67, dtype=np.int64), OverflowError, "int64"),
     (lambda: cd.faces(da.arange(3), 1000, 10, dtype=np.uint64), OverflowError, "uint64"),
