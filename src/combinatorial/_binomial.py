@@ -42,16 +42,19 @@ def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> int | NDA
     Returns
     -------
     int or numpy.ndarray of uint64 or uint128
-        The exact Python int, however large, when `n` and `k` are both
-        integer scalars, as ``math.comb`` gives it. Otherwise an array of the
-        broadcast shape: uint64 when every value is below 2^64, else
-        `uint128` when every value is below 2^128. C(n, k) is 0 where k > n.
+        The exact Python int when `n` and `k` are both integer scalars, as
+        ``math.comb`` gives it, up to 2^17 bits (some 39,000 digits).
+        Otherwise an array of the broadcast shape: uint64 when every value is
+        below 2^64, else `uint128` when every value is below 2^128. C(n, k) is
+        0 where k > n.
 
     Raises
     ------
     OverflowError
         For arrays, for the first (n, k), in C order of the broadcast shape,
-        whose coefficient is 2^128 or more.
+        whose coefficient is 2^128 or more. For two integers, where C(n, k)
+        has more than 2^17 bits, whose exact value would take ``math.comb``
+        seconds to minutes, uninterruptibly.
     ValueError
         If a value is negative.
     TypeError
