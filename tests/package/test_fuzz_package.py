@@ -235,8 +235,11 @@ def dtype_choice(g):
                     np.int32, np.uint16, "float64", "U4", np.dtype([("hi", ">u8"), ("lo", ">u8")]), "foo", 3, True])
 
 
-def expect_dtype(e, dtype, count):
-    """The dtype ranks below `count` get, with the reasons `dtype` gives; None where refused."""
+def expect_dtype(e, dtype, count, named=None):
+    """The dtype ranks below `count` get, with the reasons `dtype` gives (and C(n, k) = `count`,
+    named by the text `named`, whichever is checked first); None where refused."""
+    if count >= TWO_128:
+        e.add(OverflowError, named)
     if dtype is None:
         return rank_dtype(count)
     try:
@@ -524,6 +527,18 @@ def C(n, k):
     return TWO_128 if m >= 66 else min(math.comb(n, m), TWO_128)
 
 
+MAX_COMB_BITS = 1 << 17  # the largest C(n, k) of two ints that comb computes
+
+
+def comb_bits(n, k):
+    """log2 C(n, k) for 0 <= k <= n, to well within a bit: a sum of logarithms of the factors, which
+    keeps its precision however much larger n is than k (from 2^17 factors on, at least 2^17 bits)."""
+    m = min(k, n - k)
+    if m > MAX_COMB_BITS:
+        return math.inf
+    return math.fsum(math.log2(n - i) for i in range(m)) - math.lgamma(m + 1) / math.log(2)
+
+
 def vertex_dtype(n):
     return np.dtype(np.uint16) if n <= 65536 else np.dtype(np.uint32)
 
@@ -538,9 +553,37 @@ def ints_of(array):
 
 def rank_of(row, n, order):
     s, k = sorted(row), len(row)
+    if k > 64 and 2 * k > n:  # rows of up to n vertices: through their complement of under 66
+        return rank_by_complement(np.setdiff1d(np.arange(n), np.asarray(s, np.int64)).tolist(), n, order)
     if order == "colex":
         return sum(math.comb(v, i + 1) for i, v in enumerate(s))
     return math.comb(n, k) - 1 - sum(math.comb(n - 1 - v, k - i) for i, v in enumerate(s))
+
+
+def rank_by_complement(complement, n, order):
+    """The rank of the subset of {0..n-1} whose complement is `complement` (sorted): complements
+    reverse colex order, and the lex rank is the colex rank of the mirrored complement."""
+    k = n - len(complement)
+    if order == "colex":
+        return math.comb(n, k) - 1 - rank_of(complement, n, "colex")
+    return rank_of(sorted(n - 1 - v for v in complement), n, "colex")
+
+
+def complement_of_rank(r, n, k, order):
+    """The complement (sorted) of the k-subset of rank r, for k near n."""
+    if order == "colex":
+        return unrank_of(math.comb(n, k) - 1 - r, n, n - k, "colex")
+    return tuple(sorted(n - 1 - v for v in unrank_of(r, n, n - k, "colex")))
+
+
+def nth_outside(j, sorted_values):
+    """The j-th smallest (from 0) non-negative integer not among `sorted_values`."""
+    v = j
+    for c in sorted_values:
+        if c > v:
+            break
+        v += 1
+    return v
 
 
 def unrank_of(r, n, k, order):
@@ -651,9 +694,12 @@ class Expect:
             self.unknown = True
         return arg.kind == "ints"
 
-    def need(self, nbytes, limited):
+    def need(self, nbytes, limited, lazy=False):
         """A result of nbytes: refused when no machine has that much, or under the limit. Sizes
-        between would really be allocated (or not, by chance): the call is drawn anew."""
+        between would really be allocated (or not, by chance): the call is drawn anew. A lazy (Dask)
+        result that large is never computed here, so nothing would refuse it: drawn anew too."""
+        if lazy and nbytes > SMALL:
+            raise Resize
         if nbytes >= HUGE or limited and nbytes >= LIMITED:
             self.add(MemoryError)
         elif nbytes > SMALL:
@@ -782,14 +828,15 @@ def gen_comb(g, tmp, limited, dask=False):
             if type(result) is not int or result != want:
                 return f"returned {result!r}, not {want}"
         if nv is not None and kv is not None and kv <= nv:
-            # The exact int, however large, as math.comb gives it; a value of 2^63 digits or more is
-            # more than any memory holds. Sizes between would take long to compute: not drawn.
-            m = min(kv, nv - kv)
-            if m >= TWO_63:
-                e.add(OverflowError)
-                e.add(MemoryError)
-            elif m > 4096:
-                raise Resize
+            # The exact int as math.comb gives it, up to 2^17 bits; beyond, OverflowError. Near the
+            # bound (the core estimates in doubles) either; values of many bits are not compared.
+            bits = comb_bits(nv, kv)
+            if bits > MAX_COMB_BITS + 64:
+                e.add(OverflowError, f"C({nv}, {kv})")
+            elif bits > MAX_COMB_BITS - 64:
+                e.unknown = True
+            elif bits > 1 << 15:
+                check = None
         return Call(name, lambda: functions(name)(n, k, workers=workers), [n, k, workers], e, check)
 
     def operand(values_pool):
@@ -812,7 +859,7 @@ def gen_comb(g, tmp, limited, dask=False):
         K = operand(k_pool + [TWO_64]) if form != "array_int" else None
         args = [N if N is not None else int_arg(g, int(g.integers(0, 70))),
                 K if K is not None else int_arg(g, int(g.integers(0, 36)))]
-    known, shapes, values = True, [], []
+    known, shapes, values, negative_scalars = True, [], [], []
     for a, label in zip(args, "nk"):
         if isinstance(a, Arg):
             if not e.array(a, label, dask) or a.values is None:
@@ -829,8 +876,13 @@ def gen_comb(g, tmp, limited, dask=False):
                 e.add(TypeError, label)
                 known = False
             else:
+                if v < 0:
+                    negative_scalars.append((label, v))
                 shapes.append(())
                 values.append([v])
+    if not known:  # a negative scalar is refused whatever the other operand holds
+        for label, v in negative_scalars:
+            e.add(ValueError, f"{label} has {v}", ())
     seen = [a.shape if isinstance(a, Arg) else () for a in args]
     if all(shape is not None for shape in seen):
         try:
@@ -868,7 +920,7 @@ def gen_comb(g, tmp, limited, dask=False):
             dtype = target if target is not None else U128
         else:
             dtype = np.dtype(np.uint64) if all(w < TWO_64 for w in want) else U128
-        e.need(dtype.itemsize * math.prod(shape), limited)
+        e.need(dtype.itemsize * math.prod(shape), limited, dask)
 
         def check(result):
             if not isinstance(result, np.ndarray) or result.dtype != dtype or result.shape != shape:
@@ -963,9 +1015,7 @@ def gen_rank(g, tmp, limited, dask=False):
     check = None
     dtype = None
     if nv is not None and A.shape != ():
-        dtype = expect_dtype(e, asked, C(nv, k))
-        if asked is None and dtype is None:
-            e.add(OverflowError, f"C({nv}, {k})")
+        dtype = expect_dtype(e, asked, C(nv, k), f"C({nv}, {k})")
     elif asked is not None:
         expect_dtype(e, asked, 0)
     if A.kind == "ints" and nv is not None and A.shape != ():
@@ -978,7 +1028,7 @@ def gen_rank(g, tmp, limited, dask=False):
         for i in bad[:1] if not dask else bad[:4096]:
             e.add(ValueError, "[" + ", ".join(map(str, got_rows[i])) + "]", unravel(i, lead_shape))
         if dtype is not None:
-            e.need(dtype.itemsize * len(got_rows), limited)
+            e.need(dtype.itemsize * len(got_rows), limited, dask)
 
         def check(result):
             if not isinstance(result, np.ndarray) or result.dtype != dtype or result.shape != lead_shape:
@@ -1072,7 +1122,7 @@ def gen_unrank(g, tmp, limited, dask=False):
         shape = tuple(np.shape(R.obj)) if not isinstance(R.obj, (list, tuple)) else R.shape
         if R.values is not None and count < TWO_128:
             rank_faults(e, R.values, shape, count, dask)
-            e.need(vertex.itemsize * len(R.values) * kv, limited and out is None)
+            e.need(vertex.itemsize * len(R.values) * kv, limited and out is None, dask)
             exact = all_rows(nv, kv, ov) if count <= 3000 and nv <= 16 else None
 
             def check(result):
@@ -1104,28 +1154,38 @@ def gen_neighbours(g, tmp, limited, up, dask=False):
     check = None
     if known and count is not None and kv <= nv:
         other = C(nv, kv + 1) if up else (C(nv, kv - 1) if kv else 0)
-        dtype = expect_dtype(e, asked, other)
-        if count >= TWO_128 or other >= TWO_128:
+        dtype = expect_dtype(e, asked, other, f"C({nv}, ")
+        if count >= TWO_128:
             e.add(OverflowError, f"C({nv}, ")
         shape = tuple(np.shape(R.obj)) if not isinstance(R.obj, (list, tuple)) else R.shape
         if R.values is not None and count < TWO_128:
             rank_faults(e, R.values, shape, count, dask)
         if R.values is not None and count < TWO_128 and dtype is not None:
-            e.need(dtype.itemsize * len(R.values) * width, limited)
+            e.need(dtype.itemsize * len(R.values) * width, limited, dask)
 
             def check(result):
                 if not isinstance(result, np.ndarray) or result.shape != shape + (width,) or result.dtype != dtype:
                     return f"returned {getattr(result, 'dtype', type(result))} of {getattr(result, 'shape', '')}, not {dtype} of {shape + (width,)}"
                 values = ints_of(result) if result.size <= 1 << 20 else None
-                for i in sampled(len(R.values) if width else 0, 4 * kv * (kv + 1) + 16 * kv):
-                    row = unrank_of(R.values[i], nv, kv, ov)
-                    missing = sorted(set(range(nv)) - set(row)) if up else None
-                    for j in sampled(width, 4 * (kv + 1)):
-                        subset = row + (missing[j],) if up else row[:j] + row[j + 1:]
-                        want = rank_of(list(subset), nv, ov)
+                # Subsets of more than half the vertices are handled by their complements, of under 66.
+                small = min(kv, nv - kv)
+                by_complement = kv > small
+                for i in sampled(len(R.values) if width else 0, 4 * small * (small + 1) + 16 * small):
+                    if by_complement:
+                        held = complement_of_rank(R.values[i], nv, kv, ov)
+                    else:
+                        held = unrank_of(R.values[i], nv, kv, ov)
+                    for j in sampled(width, 4 * (small + 1)):
+                        if by_complement:  # a coface takes its j-th vertex out of the complement
+                            put = held[:j] + held[j + 1:] if up else tuple(sorted(held + (nth_outside(j, held),)))
+                            want = rank_by_complement(list(put), nv, ov)
+                        else:
+                            subset = tuple(sorted(held + (nth_outside(j, held),))) if up else held[:j] + held[j + 1:]
+                            want = rank_of(list(subset), nv, ov)
                         got = values[i * width + j] if values is not None else ints_of(result.reshape(-1, width)[i, j])[0]
                         if got != want:
-                            return f"rank {R.values[i]} ({list(row)[:20]}): column {j} is {got}, not {want}"
+                            what = "complement" if by_complement else "vertices"
+                            return f"rank {R.values[i]} ({what} {list(held)[:20]}): column {j} is {got}, not {want}"
     elif asked is not None:
         expect_dtype(e, asked, 0)
     obj = dask_array(g, R) if dask else R.obj
@@ -1211,6 +1271,8 @@ def gen_combinations(g, tmp, limited, dask=False):
                     e.add(fault, "out")
             else:
                 e.need(vertex_dtype(nv).itemsize * rows * kv, limited)
+        elif rows >= TWO_63:  # no Dask array has that many rows
+            e.add(ValueError, "more rows than an array can have")
         else:
             if chunks == "auto" and rows > 10**6:
                 raise Resize

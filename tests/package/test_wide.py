@@ -69,9 +69,11 @@ def largest_n(k, limit):
     return low
 
 
-# (n, k) on both sides of each width: C(n, k) <= 2^63, 2^64, 2^128 and just above.
+# (n, k) on both sides of each width: C(n, k) <= 2^63, 2^64, 2^128 and just above; and (n, n - k),
+# subsets of more than half the vertices, where n is small enough for rows of n - k vertices.
 CROSSINGS = sorted({(n + step, k) for limit in (2**63, 2**64, 2**128) for k in (3, 5, 10, 33)
                     for n in [largest_n(k, limit)] if n < 2**32 for step in (0, 1)})
+CROSSINGS += [(n, n - k) for n, k in CROSSINGS if n <= 1000 and n - k > k]
 
 
 def test_oracles_agree_with_itertools():
@@ -107,8 +109,9 @@ def test_ranks_at_every_width_boundary(n, k, order):
     assert rows.dtype == vertices and rows[:2].tolist() == [first, last]
     assert oracle_rank(rows[2].tolist(), n, order) == count // 3
     assert (c.unrank([count - 1, 0], n, k, order=order) == rows[1::-1]).all()  # from Python ints
-    tail = c.combinations(n, k, order=order, start=count - 2)
-    assert tail.dtype == vertices and [oracle_rank(r, n, order) for r in tail.tolist()] == [count - 2, count - 1]
+    for start in (0, count // 2, count - 2):  # slices at the start, the middle and the end
+        rows = c.combinations(n, k, order=order, start=start, stop=start + 2)
+        assert rows.dtype == vertices and [oracle_rank(r, n, order) for r in rows.tolist()] == [start, start + 1]
     # The faces of k-subsets are the (k - 1)-subsets; ranks of k + 1 vertices have these faces.
     up = rule(math.comb(n, k + 1))
     if up is not None:  # the last (k + 1)-subset in either order
@@ -347,10 +350,10 @@ def test_object_arrays_of_non_integers_are_refused():
 
 
 @pytest.mark.parametrize("order", ORDERS)
-def test_slices_with_starts_past_2_to_64(order):
-    n, k = 1000, 10
+@pytest.mark.parametrize("n, k", [(1000, 10), (100, 51)])
+def test_slices_with_starts_past_2_to_64(n, k, order):
     count = math.comb(n, k)
-    for start in (2**64 - 2, 2**70 + 3, count - 4):
+    for start in (0, 5, 2**63, 2**64 - 2, 2**70 + 3, count - 4):
         rows = c.combinations(n, k, order=order, start=start, stop=start + 4)
         assert [oracle_rank(r, n, order) for r in rows.tolist()] == list(range(start, start + 4))
         chunks = c.iter_combinations(n, k, order=order, start=start, stop=start + 4, chunk_rows=3)
