@@ -63,16 +63,19 @@ constexpr R computed_coefficient(std::int64_t m, std::int64_t j) noexcept {
   if (j == 1) return um;
   if (j == 2) return um * (um - 1) / 2;  // m (m - 1) < 2^64 for m <= 2^32
   if (j == 3) {
-    // One of m, m - 1, m - 2 is divisible by 3 and the pair product's half
-    // takes the 2: C(m, 3) = (m (m - 1) / 2) (m - 2) / 3, each step exact
-    // in 64-bit words, the last product in R's width (saturating for Rank).
+    // C(m, 3) = P / 3 with P = (m (m - 1) / 2) (m - 2), a multiple of 3, so
+    // the quotient is P times the inverse of 3 modulo 2^w, exact whatever P
+    // carries out of w bits as long as the quotient fits: no division, and
+    // no branch on m % 3, which random vertices would mispredict.
     const std::uint64_t pairs = um * (um - 1) / 2;
-    const std::uint64_t a = (um - 2) % 3 == 0 ? pairs : pairs / 3, b = (um - 2) % 3 == 0 ? (um - 2) / 3 : um - 2;
     if constexpr (std::is_same_v<R, WideRank>) {
-      return WideRank{a} * b;
+      constexpr WideRank inverse_of_3 = ~WideRank{0} / 3 * 2 + 1;  // 0xAA...AB
+      return WideRank{pairs} * (um - 2) * inverse_of_3;  // P < 2^95
     } else {
-      R value = 0;
-      return __builtin_mul_overflow(a, b, &value) ? ~R{0} : value;
+      constexpr std::uint64_t inverse_of_3 = 0xAAAAAAAAAAAAAAABull;
+      constexpr std::int64_t largest_fitting = 4'801'280;  // C(4801281, 3) >= 2^64
+      if (m > largest_fitting) return ~R{0};
+      return pairs * (um - 2) * inverse_of_3;
     }
   }
   if constexpr (std::is_same_v<R, WideRank>) {
