@@ -79,9 +79,9 @@ inline std::optional<WideRank> exact_comb(const Integer& n, const Integer& k) {
 inline constexpr double max_comb_bits = 131072;  // 2^17
 
 // C(n, k) exactly as a Python int, as math.comb gives it, for any n and k
-// whose coefficient has at most max_comb_bits bits; OverflowError beyond,
-// judged by log2 C(n, m) = (lgamma(n + 1) - lgamma(m + 1) - lgamma(n - m + 1)) / ln 2,
-// m = min(k, n - k), in doubles (n past 10^308 is infinitely many bits).
+// whose coefficient has at most about max_comb_bits bits (m = min(k, n - k);
+// refused where a lower bound of log2 C(n, m) passes it), OverflowError
+// beyond; n past 10^308 counts as infinitely many bits.
 inline nb::object comb_of_integers(nb::handle n_arg, nb::handle k_arg) {
   const Integer n = parse_integer(n_arg, "n"), k = parse_integer(k_arg, "k");
   if (!n.beyond_64_bits && !k.beyond_64_bits) {
@@ -99,9 +99,11 @@ inline nb::object comb_of_integers(nb::handle n_arg, nb::handle k_arg) {
   const int k_smaller = PyObject_RichCompareBool(k_int.ptr(), rest.ptr(), Py_LT);
   if (k_smaller < 0) throw nb::python_error();
   const nb::object m = k_smaller ? k_int : rest;
+  // n >= 2m, so C(n, m) >= 2^m; and C(n, m) = prod (n - i) / m! >= (n - m + 1)^m / m!, whose
+  // logarithm keeps its precision however large n is (lgamma(n + 1) - lgamma(n - m + 1) does not).
   const double nd = PyLong_AsDouble(n_int.ptr()), md = PyLong_AsDouble(m.ptr());  // inf past 10^308
   if (PyErr_Occurred()) PyErr_Clear();
-  const double bits = (std::lgamma(nd + 1) - std::lgamma(md + 1) - std::lgamma(nd - md + 1)) / std::log(2.0);
+  const double bits = md > max_comb_bits ? md : md * std::log2(nd - md + 1) - std::lgamma(md + 1) / std::log(2.0);
   if (!(bits <= max_comb_bits)) {  // NaN and infinity too
     throw std::overflow_error("C(" + n.text() + ", " + k.text() + ") has more than 2^17 bits, more than comb " +
                               "computes exactly");
@@ -309,7 +311,12 @@ inline nb::object comb(nb::handle n_arg, nb::handle k_arg, nb::handle workers_ar
     return PyArray_TYPE(reinterpret_cast<PyArrayObject*>(a.ptr())) == NPY_OBJECT;
   };
   if (is_objects(n_array) || is_objects(k_array)) {
-    return comb_of_objects(n_array, k_array, origin, n_origin, k_origin);
+    // The other operand is checked as any integer operand is, and its values
+    // (uint128 included) become Python ints, before the two are paired.
+    const auto as_objects = [&](const nb::object& array, const char* name) {
+      return is_objects(array) ? array : object_array_of(view_of(array, name));
+    };
+    return comb_of_objects(as_objects(n_array, "n"), as_objects(k_array, "k"), origin, n_origin, k_origin);
   }
   const ArrayView n_view = view_of(n_array, "n"), k_view = view_of(k_array, "k");
   refuse_negatives(n_view, "n", n_origin);

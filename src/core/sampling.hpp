@@ -35,7 +35,9 @@ inline SampleArguments parse_sample(nb::handle n_arg, nb::handle k_arg, nb::hand
   bool overflow = false;
   const WideRank count = combinatorial::binom_wide(n, k, overflow);
   const bool countable = !overflow;
-  if (!replace && countable && (size.beyond_64_bits || size.value > count)) {
+  // size beyond 64 bits is below 2^128 only if its 128-bit value says so.
+  const WideInteger wide_size = parse_wide_integer(size_arg, "size");
+  if (!replace && countable && (wide_size.beyond_128_bits || wide_size.value > count)) {
     throw std::invalid_argument("a sample of " + size.text() + " distinct combinations is more than the C(" +
                                 to_string(n) + ", " + to_string(k) + ") = " + count_text(count) + " there are");
   }
