@@ -43,7 +43,8 @@ def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> int | NDA
     -------
     int or numpy.ndarray of uint64 or uint128
         The exact Python int when `n` and `k` are both integer scalars, as
-        ``math.comb`` gives it, up to 2^17 bits (some 39,000 digits).
+        ``math.comb`` gives it, for any value of up to 2^17 bits (some
+        39,000 digits).
         Otherwise an array of the broadcast shape: uint64 when every value is
         below 2^64, else `uint128` when every value is below 2^128. C(n, k) is
         0 where k > n.
@@ -53,8 +54,9 @@ def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> int | NDA
     OverflowError
         For arrays, for the first (n, k), in C order of the broadcast shape,
         whose coefficient is 2^128 or more. For two integers, where C(n, k)
-        has more than 2^17 bits, whose exact value would take ``math.comb``
-        seconds to minutes, uninterruptibly.
+        certainly has more than 2^17 bits (a lower bound of its size passes
+        that; up to about 1.4 times as many bits may still be computed), as
+        ``math.comb`` would take seconds to hours, uninterruptibly.
     ValueError
         If a value is negative.
     TypeError

@@ -828,10 +828,13 @@ def gen_comb(g, tmp, limited, dask=False):
             if type(result) is not int or result != want:
                 return f"returned {result!r}, not {want}"
         if nv is not None and kv is not None and kv <= nv:
-            # The exact int as math.comb gives it, up to 2^17 bits; beyond, OverflowError. Near the
-            # bound (the core estimates in doubles) either; values of many bits are not compared.
+            # The exact int as math.comb gives it, for every value of up to 2^17 bits; OverflowError
+            # where a lower bound of its size passes 2^17 bits; either between. Values of many bits
+            # are not compared.
+            m = min(kv, nv - kv)
             bits = comb_bits(nv, kv)
-            if bits > MAX_COMB_BITS + 64:
+            bound = m if m > MAX_COMB_BITS else m * math.log2(nv - m + 1) - math.lgamma(m + 1) / math.log(2)
+            if bound > MAX_COMB_BITS + 64:
                 e.add(OverflowError, f"C({nv}, {kv})")
             elif bits > MAX_COMB_BITS - 64:
                 e.unknown = True
