@@ -234,9 +234,12 @@ def test_out_of_another_vertex_dtype_is_refused(n, k, out_dtype):
 
 
 def test_comb_is_exact_for_two_ints_and_picks_its_array_dtype_by_value():
-    for n, k in ((68, 34), (2**64, 1), (2**64, 2), (10**4, 5000), (2**200, 3)):
+    for n, k in ((68, 34), (2**64, 1), (2**64, 2), (10**4, 5000), (2**200, 3), (2**64, 2000)):  # to 109,000 bits
         value = c.comb(n, k)
         assert type(value) is int and value == math.comb(n, k)
+    for n, k in ((2**64, 20000), (10**30, 2**31), (2**70, 2**64)):  # millions of bits and more: refused at once
+        with pytest.raises(OverflowError, match=rf"C\({n}, {k}\)"):
+            c.comb(n, k)
     narrow = c.comb([67, 10], [33, 3])
     assert narrow.dtype == np.uint64 and narrow.tolist() == [math.comb(67, 33), 120]
     pairs = [(68, 34), (10, 3), (200, 30), (2**64, 2), (130, 65)]
