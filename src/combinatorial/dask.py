@@ -55,7 +55,6 @@ from ._simplices import cofaces as _cofaces
 from ._simplices import faces as _faces
 
 UINT64 = np.dtype(np.uint64)
-INT64 = np.dtype(np.int64)
 OBJECT = np.dtype(object)
 UINT128: np.dtype[Any] = _core.uint128
 WORD = (1 << 64) - 1
@@ -192,7 +191,16 @@ def _index_text(index: tuple[int, ...]) -> str:
     return str(index[0]) if len(index) == 1 else "(" + ", ".join(map(str, index)) + ")"
 
 
-def _as_dtype(values: NDArray[Any], dtype: np.dtype[Any], n: NDArray[Any], k: NDArray[Any], origin: tuple[int, ...]) -> NDArray[Any]:
+def _words(values: NDArray[Any]) -> tuple[NDArray[np.uint64], NDArray[np.uint64]]:
+    """The high and low 64-bit words of uint64 or uint128 values."""
+    if values.dtype == UINT128:
+        return values["hi"], values["lo"]
+    return np.zeros(values.shape, UINT64), values
+
+
+def _as_dtype(
+    values: NDArray[Any], dtype: np.dtype[Any], n: NDArray[Any], k: NDArray[Any], origin: tuple[int, ...]
+) -> NDArray[Any]:
     """A block of coefficients (uint64 or uint128, as the core gives them) in the array's `dtype`.
 
     A value that `dtype` cannot hold is an OverflowError naming its (n, k)
@@ -206,7 +214,7 @@ def _as_dtype(values: NDArray[Any], dtype: np.dtype[Any], n: NDArray[Any], k: ND
         wide = np.zeros(values.shape, UINT128)
         wide["lo"] = values
         return wide
-    hi, lo = (values["hi"], values["lo"]) if values.dtype == UINT128 else (np.zeros(values.shape, UINT64), values)
+    hi, lo = _words(values)
     too_large = (hi != 0) | (lo > np.iinfo(dtype).max)
     if too_large.any():
         local = np.unravel_index(int(np.argmax(too_large)), values.shape)
@@ -779,7 +787,7 @@ def _distinct_wide(rng: np.random.Generator, population: int, count: int) -> NDA
 
 def _plus(values: NDArray[Any], offset: int) -> NDArray[Any]:
     """values (uint64 or uint128) + offset as uint128, for sums below 2^128."""
-    hi, lo = (values["hi"], values["lo"]) if values.dtype == UINT128 else (np.zeros(values.shape, UINT64), values)
+    hi, lo = _words(values)
     low = lo + np.uint64(offset & WORD)  # wraps: the carry is where it became smaller
     return _uint128(hi + np.uint64(offset >> 64) + (low < lo), low)
 
