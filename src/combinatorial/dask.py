@@ -751,8 +751,11 @@ def _stratum_counts(rng: np.random.Generator, bounds: list[int], draws: int) -> 
     return counts
 
 
-def _distinct(rng: np.random.Generator, population: int, count: int) -> NDArray[np.uint64]:
-    """`count` distinct uniform values below `population` (< 2^64), in random order, by the core's sampler."""
+def _distinct(rng: np.random.Generator, population: int, count: int) -> NDArray[Any]:
+    """`count` distinct uniform values below `population` (< 2^128), in random order, by the core's sampler.
+
+    uint64 below 2^64, uint128 from there on.
+    """
     return _core.distinct_ranks(int(rng.integers(0, 2**64, dtype=np.uint64)), population, count)
 
 
@@ -760,29 +763,6 @@ def _uint128(hi: NDArray[np.uint64], lo: NDArray[np.uint64]) -> NDArray[Any]:
     values = np.empty(hi.shape, UINT128)
     values["hi"], values["lo"] = hi, lo
     return values
-
-
-def _distinct_wide(rng: np.random.Generator, population: int, count: int) -> NDArray[Any]:
-    """`count` distinct uniform values below `population` (up to 2^128), in random order, as uint128.
-
-    Uniform draws of the bit length of `population - 1`, kept when below it
-    (at least half are) and when not seen before: the values first seen, in
-    the order first seen, are a uniform sample in random order. Meant for
-    populations of 2^64 or more, where repeats are rare; any works.
-    """
-    top = population - 1
-    bits = top.bit_length()
-    top_hi, top_lo = np.uint64(top >> 64), np.uint64(top & WORD)
-    kept = np.empty(0, UINT128)
-    while kept.size < count:
-        draws = 2 * (count - kept.size) + 16
-        hi = rng.integers(0, 1 << max(bits - 64, 0), size=draws, dtype=np.uint64)
-        lo = rng.integers(0, 1 << min(bits, 64), size=draws, dtype=np.uint64)
-        below = (hi < top_hi) | ((hi == top_hi) & (lo <= top_lo))
-        kept = np.concatenate([kept, _uint128(hi[below], lo[below])])
-        _, first = np.unique(kept, return_index=True)  # the first of equal values
-        kept = kept[np.sort(first)]
-    return kept[:count]
 
 
 def _plus(values: NDArray[Any], offset: int) -> NDArray[Any]:
@@ -816,9 +796,7 @@ def _sample_block(
     first, last = block_info[None]["array-location"][0]
     low, high = _bound(total, size, per_block, block), _bound(total, size, per_block, block + 1)
     rng, count = _generator(seed, block + 1), last - first
-    if high - low > WORD:
-        ranks = _plus(_distinct_wide(rng, high - low, count), low)
-    elif high - 1 > WORD:
+    if high - 1 > WORD:
         ranks = _plus(_distinct(rng, high - low, count), low)
     else:
         ranks = _distinct(rng, high - low, count) + np.uint64(low)

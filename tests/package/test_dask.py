@@ -368,15 +368,15 @@ def test_samples_without_repeats_past_2_to_64():
             first += size
 
 
-def test_wide_distinct_draws_are_uniform_and_in_random_order():
+def test_distinct_draws_are_uniform_and_in_random_order():
     rng = np.random.default_rng(8)
     seen = {}
     for _ in range(6000):
-        drawn = tuple(c.to_int(cd._distinct_wide(rng, 10, 3)).tolist())
+        drawn = tuple(c.to_int(cd._distinct(rng, 10, 3)).tolist())
         seen[drawn] = seen.get(drawn, 0) + 1
     assert chi2_test(seen, {t: 6000 / 720 for t in itertools.permutations(range(10), 3)})
-    for population in (3 * 2**63, 2**128, 2**64 + 1):
-        values = c.to_int(cd._distinct_wide(rng, population, 30_000)).tolist()
+    for population in (3 * 2**63, 2**128 - 1, 2**64 + 1):  # strata past 2^64: 128-bit ranks
+        values = c.to_int(cd._distinct(rng, population, 30_000)).tolist()
         assert len(set(values)) == 30_000 and all(0 <= v < population for v in values)
         upper = sum(v >= population // 2 for v in values)  # the upper half of the population
         assert abs(upper - 15_000) < 5 * math.sqrt(7500)
