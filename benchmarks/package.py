@@ -427,6 +427,11 @@ def first_touch(shape, dtype, repeats):
     return max(fresh - least_cpu(lambda: out.fill(1), repeats), 0)
 
 
+def random_ranks(rng, count, size):
+    """`size` uniform ranks below `count`, int64 or, past 2^64, uint128."""
+    return wide_ranks(rng, count, size) if count > 2**64 else rng.integers(0, count, size=size, dtype=np.int64)
+
+
 def wide_ranks(rng, count, size):
     """`size` uniform ranks below `count` (past 2^64) as uint128: random hi and lo words, drawn again
     where they reach `count`."""
@@ -466,8 +471,7 @@ def widths(count, repeats, quick):
         cost = {}
         for n, k in ((200, 10), (1000, 10)):
             total = math.comb(n, k)
-            ranks = (wide_ranks(rng, total, count) if total > 2**64
-                     else rng.integers(0, total, size=count, dtype=np.int64))
+            ranks = random_ranks(rng, total, count)
             rows = cb.unrank(ranks, n, k, order=order)
             check_rows(rows, ranks, n, order, f"unrank ({n}, {k}) {order}")
             same(cb.rank(rows, n, order=order, assume_sorted=True), ranks, f"rank ({n}, {k}) {order}")
@@ -488,8 +492,7 @@ def widths(count, repeats, quick):
         cost = {}
         for n, k in ((200, 6), (20000, 6)):
             total = math.comb(n, k)
-            ranks = (wide_ranks(rng, total, count) if total > 2**64
-                     else rng.integers(0, total, size=count, dtype=np.int64))
+            ranks = random_ranks(rng, total, count)
             same(cb.faces(ranks, n, k, order=order), faces_route(ranks, n, k, order), f"faces ({n}, {k}) {order}")
             cost[n] = least_cpu(lambda: cb.faces(ranks, n, k, order=order, workers=1), repeats) * 1e9 / count
         ratio = cost[20000] / cost[200]
