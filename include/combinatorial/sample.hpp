@@ -1,6 +1,6 @@
-// Random samples: uniform ranks below a count, or uniform k-subsets of
-// {0..n-1} drawn directly as rows (smallest vertex first) whatever C(n, k)
-// is, with or without repeats.
+// Random samples: uniform ranks below a count, or uniform rows of a family
+// drawn directly whatever the count of rows is, with or without repeats:
+// k-subsets of {0..n-1} (smallest vertex first) or k-permutations.
 //
 // Randomness is counter-based: output positions fall in fixed blocks of
 // sample_block, and block b draws only from stream(seed, b), as many values
@@ -32,6 +32,8 @@
 #include <vector>
 
 #include "combinatorial/binomial.hpp"
+#include "combinatorial/family.hpp"
+#include "combinatorial/permutations.hpp"
 #include "combinatorial/types.hpp"
 
 namespace combinatorial {
@@ -633,6 +635,61 @@ inline void draw_row(RandomStream& rng, std::int64_t n, std::int64_t k, RowScrat
   scratch.clear();
 }
 
+// Fisher-Yates: entry i swaps with a uniform one of 0..i, from the top down,
+// so each of the k! orders is equally likely. Does not allocate.
+template <typename V>
+void shuffle_row(RandomStream& rng, std::int64_t k, V* row) noexcept {
+  for (std::int64_t i = k - 1; i > 0; --i) {
+    const auto j = static_cast<std::int64_t>(bounded(rng, static_cast<std::uint64_t>(i + 1)));
+    std::swap(row[i], row[j]);
+  }
+}
+
+}  // namespace detail
+
+// A uniform k-permutation of {0..n-1} into row: a uniform k-subset, then
+// shuffled with the same stream, each of its k! orders equally likely.
+// Leaves the scratch clear. Preconditions: 1 <= k <= n <= vertex_limit<V>,
+// scratch clear. Does not allocate for 16-bit vertices; wide ones allocate
+// as draw_row does (std::bad_alloc).
+inline void draw_permutation_row(RandomStream& rng, std::int64_t n, std::int64_t k, detail::RowScratch<Vertex>& scratch,
+                                 Vertex* row) noexcept {
+  detail::draw_row(rng, n, k, scratch, row);
+  detail::shuffle_row(rng, k, row);
+}
+
+inline void draw_permutation_row(RandomStream& rng, std::int64_t n, std::int64_t k, detail::RowScratch<WideVertex>& scratch,
+                                 WideVertex* row) {
+  detail::draw_row(rng, n, k, scratch, row);
+  detail::shuffle_row(rng, k, row);
+}
+
+namespace detail {
+
+// A uniform row of family F (subsets or permutations).
+template <Family F, typename V>
+void draw_family_row(RandomStream& rng, std::int64_t n, std::int64_t k, RowScratch<V>& scratch, V* row) {
+  static_assert(F == Family::subsets || F == Family::permutations, "multisets are drawn as subsets of n + k - 1");
+  if constexpr (F == Family::permutations) {
+    draw_permutation_row(rng, n, k, scratch, row);
+  } else {
+    draw_row(rng, n, k, scratch, row);
+  }
+}
+
+// The number of rows of family F, 0 where it is 2^64 or more.
+template <Family F>
+std::uint64_t family_count_below_2_64(std::int64_t n, std::int64_t k) noexcept {
+  const auto un = static_cast<std::uint64_t>(n), uk = static_cast<std::uint64_t>(k);
+  if constexpr (F == Family::permutations) {
+    bool overflow = false;
+    const WideRank count = perm_wide(un, uk, overflow);
+    return overflow || count >> 64 != 0 ? 0 : static_cast<std::uint64_t>(count);
+  } else {
+    return binom_overflows(un, uk) ? 0 : binom(un, uk);
+  }
+}
+
 // A 64-bit hash of a row's k vertices, well mixed in its top bits, taking
 // as many vertices at a time as fill a 64-bit word.
 template <typename V>
@@ -653,13 +710,13 @@ std::uint64_t row_hash(const V* row, std::int64_t k) noexcept {
 }  // namespace detail
 
 // Writes the rows at positions [begin, end) of a sample with repeats: each a
-// uniform k-subset of {0..n-1}, k vertices smallest first, independent of
-// the others, for any C(n, k). Pieces split at block boundaries give the
-// whole. Uses 8 KiB of stack and does not allocate for 16-bit vertices;
-// wide ones allocate a row's draws (std::bad_alloc). Preconditions:
-// 0 <= k <= n <= vertex_limit<V>, begin is a multiple of sample_block, out
-// holds (end - begin) k values.
-template <typename V>
+// uniform row of family F (subsets: k vertices smallest first; or
+// permutations), independent of the others, for any count of rows. Pieces
+// split at block boundaries give the whole. Uses 8 KiB of stack and does not
+// allocate for 16-bit vertices; wide ones allocate a row's draws
+// (std::bad_alloc). Preconditions: 0 <= k <= n <= vertex_limit<V>, begin is
+// a multiple of sample_block, out holds (end - begin) k values.
+template <Family F, typename V>
 void sample_rows_with_replacement(std::uint64_t seed, std::int64_t n, std::int64_t k, std::size_t begin,
                                   std::size_t end, V* out) {
   if (k == 0) return;
@@ -667,21 +724,22 @@ void sample_rows_with_replacement(std::uint64_t seed, std::int64_t n, std::int64
   for (std::size_t block = begin; block < end; block += sample_block) {
     RandomStream rng = stream(seed, block / sample_block);
     const std::size_t stop = std::min(end, block + sample_block);
-    for (std::size_t i = block; i < stop; ++i, out += k) detail::draw_row(rng, n, k, bits, out);
+    for (std::size_t i = block; i < stop; ++i, out += k) detail::draw_family_row<F>(rng, n, k, bits, out);
   }
 }
 
-// Writes `size` distinct rows, each a uniform k-subset of {0..n-1} with k
-// vertices smallest first, in random order (every prefix a uniform sample),
-// for any C(n, k), 2^64 and beyond included: rows drawn with repeats dropped
-// (see the top of the file). Meant for size well below C = C(n, k): the
-// draws average C ln(C / (C - size)); where C < 2^64, sample_distinct_ranks
-// and unranking do the job without that cost. Allocates 10.5 to 13 bytes per
+// Writes `size` distinct rows of family F (subsets: k vertices smallest
+// first; or permutations), each uniform, in random order (every prefix a
+// uniform sample), for any count C of rows (C(n, k) or P(n, k)), 2^64 and
+// beyond included: rows drawn with repeats dropped (see the top of the
+// file). Meant for size well below C: the draws average C ln(C / (C -
+// size)); where C < 2^64, sample_distinct_ranks and unranking do the job
+// without that cost. Allocates 10.5 to 13 bytes per
 // row, and later lists of a round's size; throws std::bad_alloc,
 // possibly after writing part of out; returns early, the sample
 // incomplete, once should_stop() says so. Preconditions: 0 <= k <= n <=
-// vertex_limit<V>, size <= C(n, k), out holds size * k values.
-template <typename V, typename Stop = NeverStop>
+// vertex_limit<V>, size <= C, out holds size * k values.
+template <Family F, typename V, typename Stop = NeverStop>
 void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_t k, std::size_t size, V* out,
                           Stop should_stop = {}) {
   if (k == 0 || size == 0) return;
@@ -696,7 +754,7 @@ void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_t k, st
   for (std::size_t b = 0; b < fill.blocks(); ++b) {
     if (should_stop()) return;
     for (std::size_t p = fill.begin(b); p < fill.begin(b) + fill.length(b); ++p) {
-      detail::draw_row(fill.rng(b), n, k, vertex_bits, out + p * width);
+      detail::draw_family_row<F>(fill.rng(b), n, k, vertex_bits, out + p * width);
       hashes[p] = detail::row_hash(out + p * width, k);
     }
   }
@@ -722,8 +780,7 @@ void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_t k, st
       hashes[to] = hashes[p];
     }
   }
-  const auto un = static_cast<std::uint64_t>(n), uk = static_cast<std::uint64_t>(k);
-  const std::uint64_t total = binom_overflows(un, uk) ? 0 : binom(un, uk);
+  const std::uint64_t total = detail::family_count_below_2_64<F>(n, k);
   std::vector<V> drawn;
   std::vector<std::uint64_t> drawn_hashes;
   std::vector<std::size_t> owner;
@@ -738,7 +795,7 @@ void sample_distinct_rows(std::uint64_t seed, std::int64_t n, std::int64_t k, st
       for (std::size_t j = 0; j < draws; ++j) {
         drawn.resize(drawn.size() + width);
         V* row = drawn.data() + drawn.size() - width;
-        detail::draw_row(fill.rng(b), n, k, vertex_bits, row);
+        detail::draw_family_row<F>(fill.rng(b), n, k, vertex_bits, row);
         drawn_hashes.push_back(detail::row_hash(row, k));
         owner.push_back(b);
       }

@@ -13,6 +13,7 @@
 #include "combinatorial/binomial.hpp"
 #include "combinatorial/sample.hpp"
 
+using combinatorial::Family;
 using combinatorial::sample_block;
 using Row = std::vector<std::uint16_t>;
 using Tally = std::map<std::uint64_t, std::size_t>;
@@ -53,9 +54,9 @@ std::vector<Row> rows(std::uint64_t seed, std::int64_t n, std::int64_t k, std::s
   const auto width = static_cast<std::size_t>(k);
   std::vector<std::uint16_t> flat(size * width + 1, 7);
   if (distinct) {
-    combinatorial::sample_distinct_rows(seed, n, k, size, flat.data());
+    combinatorial::sample_distinct_rows<Family::subsets>(seed, n, k, size, flat.data());
   } else {
-    combinatorial::sample_rows_with_replacement(seed, n, k, 0, size, flat.data());
+    combinatorial::sample_rows_with_replacement<Family::subsets>(seed, n, k, 0, size, flat.data());
   }
   EXPECT_EQ(flat.back(), 7u);
   std::vector<Row> all;
@@ -170,12 +171,12 @@ TEST(Sample, WithRepeatsPiecesSplitAtBlocksGiveTheWhole) {
   std::vector<std::uint64_t> whole(size), pieces(size);
   std::vector<std::uint16_t> flat(size * k), flat_pieces(size * k);
   combinatorial::sample_ranks_with_replacement(8, 1000, 0, size, whole.data());
-  combinatorial::sample_rows_with_replacement(8, 30, k, 0, size, flat.data());
+  combinatorial::sample_rows_with_replacement<Family::subsets>(8, 30, k, 0, size, flat.data());
   for (int p = 0; p < 3; ++p) {
     combinatorial::sample_ranks_with_replacement(8, 1000, cuts[p], cuts[p + 1],
                                                  pieces.data() + cuts[p]);
-    combinatorial::sample_rows_with_replacement(8, 30, k, cuts[p], cuts[p + 1],
-                                                flat_pieces.data() + cuts[p] * k);
+    combinatorial::sample_rows_with_replacement<Family::subsets>(8, 30, k, cuts[p], cuts[p + 1],
+                                                                 flat_pieces.data() + cuts[p] * k);
   }
   EXPECT_EQ(whole, pieces);
   EXPECT_EQ(flat, flat_pieces);
