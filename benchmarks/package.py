@@ -24,6 +24,10 @@ Sections:
   32-bit vertices from a start past 10^9 against 16-bit ones in bytes per
   second, and batch calls on 64-bit ranks and 16-bit vertices side by side
   with the last commit before 128-bit ranks (not with --quick);
+- families: permutations against np.fromiter over itertools.permutations,
+  multisets (repetition=True) against combinations of as many rows, ranking
+  and unranking of permutations against those of combinations (workers=1),
+  sample_permutations against rng.choice followed by unrank_permutations;
 
 Every result is checked against its reference before it is timed. Calls
 against a route run on one core (workers=1) and count the least thread CPU
@@ -135,25 +139,25 @@ def layer_price(count, repeats, budget):
 
     both("unrank lex (200, 5)",
          lambda: cb.unrank(ranks, n, k, out=out, workers=1),
-         lambda: _core.unrank(ranks, n, k, "lex", out, 1, ()),
+         lambda: _core.unrank("subsets", ranks, n, k, "lex", out, 1, ()),
          lambda: low.unrank_combs(ranks, n, k, False, out),
          check=lambda a, b: (same(a, rows, "unrank"), same(b, rows, "_core.unrank")))
     both("unrank lex (200, 5), result allocated",
          lambda: cb.unrank(ranks, n, k, workers=1),
-         lambda: _core.unrank(ranks, n, k, "lex", None, 1, ()),
+         lambda: _core.unrank("subsets", ranks, n, k, "lex", None, 1, ()),
          check=lambda a, b: (same(a, rows, "unrank"), same(b, rows, "_core.unrank")))
     both("unrank colex (200, 5)",
          lambda: cb.unrank(ranks, n, k, order="colex", out=out, workers=1),
-         lambda: _core.unrank(ranks, n, k, "colex", out, 1, ()),
+         lambda: _core.unrank("subsets", ranks, n, k, "colex", out, 1, ()),
          lambda: low.unrank_combs(ranks, n, k, True, colex_low))
     both("rank lex (200, 5), sorted rows",
          lambda: cb.rank(rows, n, assume_sorted=True, workers=1),
-         lambda: _core.rank(rows, n, "lex", True, None, 1, ()),
+         lambda: _core.rank("subsets", rows, n, "lex", True, None, 1, ()),
          lambda: low.rank_combs_sorted(rows, n, False),
          check=lambda a, b: (same(a, ranks.view(np.int64), "rank"), same(b, a, "_core.rank")))
     both("rank lex (200, 5), rows in any order",
          lambda: cb.rank(shuffled, n, workers=1),
-         lambda: _core.rank(shuffled, n, "lex", False, None, 1, ()),
+         lambda: _core.rank("subsets", shuffled, n, "lex", False, None, 1, ()),
          check=lambda a, b: (same(a, ranks.view(np.int64), "rank unsorted"), same(b, a, "_core.rank")))
     both("faces lex (200, 5)",
          lambda: cb.faces(ranks, n, k, workers=1),
@@ -161,7 +165,7 @@ def layer_price(count, repeats, budget):
          check=lambda a, b: same(a, b, "faces"))
     both("comb, n < 2000, k <= 6",
          lambda: cb.comb(n_values, k_values, workers=1),
-         lambda: _core.comb(n_values, k_values, 1, ()),
+         lambda: _core.comb("subsets", n_values, k_values, 1, ()),
          lambda: low.comb(n_values, k_values),
          check=lambda a, b: same(a, b, "comb"))
 
@@ -585,7 +589,157 @@ def unchanged(count, quick, rounds=5, repeat=3, band=1.10):
         print(f"      {new * 1e9 / count:.2f} ns per item, {NARROW} {old * 1e9 / count:.2f}")
 
 
-SECTIONS = ("one-item", "layer", "simplices", "enumeration", "sampling", "scaling", "widths")
+def permutations_route(n, k, rows):
+    perms = itertools.permutations(range(n), k)
+    if rows < math.perm(n, k):  # the whole table needs no islice: its overhead would flatter the call
+        perms = itertools.islice(perms, rows)
+    return np.fromiter(itertools.chain.from_iterable(perms), np.uint16).reshape(-1, k)
+
+
+def oracle_permutation_rank(row, n):
+    """The rank of one k-permutation in itertools.permutations order, in Python ints."""
+    k, used, rank = len(row), [], 0
+    for i, v in enumerate(int(v) for v in row):
+        rank += (v - sum(u < v for u in used)) * math.perm(n - 1 - i, k - 1 - i)
+        used.append(v)
+    return rank
+
+
+def check_permutations(rows, ranks, n, what, checked=200):
+    """Rows of distinct vertices below n everywhere, and the first `checked` of them of the given ranks
+    by the oracle."""
+    ordered = np.sort(rows.astype(np.int64), axis=-1)
+    if not (np.all(np.diff(ordered, axis=-1) > 0) and int(rows.max()) < n):
+        raise AssertionError(f"{what}: rows not distinct vertices below n")
+    if [oracle_permutation_rank(row, n) for row in rows[:checked]] != list(cb.to_int(ranks[:checked])):
+        raise AssertionError(f"{what}: ranks differ from the oracle")
+
+
+def families(count, repeats, quick):
+    small = 6, 3
+    same(cb.permutations(*small), list(itertools.permutations(range(small[0]), small[1])), "permutations (6, 3)")
+    same(cb.unrank_permutations(np.arange(math.perm(*small)), *small), cb.permutations(*small),
+         "unrank_permutations (6, 3)")
+    same(cb.combinations(*small, repetition=True),
+         list(itertools.combinations_with_replacement(range(small[0]), small[1])), "multisets (6, 3)")
+    permutation_tables(count * 10, repeats)
+    multisets(count * 10, repeats)
+    permutation_ranks(count, repeats, 0.05 if quick else 0.5)
+    permutation_samples(count, repeats)
+
+
+def permutation_tables(limit, repeats):
+    cores = _core.usable_cores()
+    print(f"\npermutations of min(P(n, k), {limit:,}) rows at the default workers ({cores} cores), wall-clock "
+          f"medians of {repeats}, into a fresh result and into a reused out, against np.fromiter over "
+          f"itertools.permutations (median of {max(1, repeats // 3)}); one core (workers=1, least thread CPU "
+          f"time) shown beside")
+    for n, k in ((10, None), (20, 5)):
+        width = n if k is None else k
+        total = math.perm(n, width)
+        rows = min(total, limit)
+        stop = None if rows == total else rows
+        call = lambda o, w=None: cb.permutations(n, k, stop=stop, out=o, workers=w)
+        got, expected = call(None), permutations_route(n, width, rows)
+        same(got, expected, f"permutations({n}, {k})")
+        out = np.empty_like(got)
+        route = timed(lambda: permutations_route(n, width, rows), max(1, repeats // 3))
+        fresh, reused = timed(lambda: call(None), repeats), timed(lambda: call(out), repeats)
+        name = f"permutations({n})" if k is None else f"permutations({n}, {k})"
+        name += "" if stop is None else f"[:{rows:,}]"
+        for way, seconds in (("fresh", fresh), ("into out", reused)):
+            report("families", f"{name}, {way}: fromiter / call", route / seconds, "×", "≥100×",
+                   route / seconds >= 100)
+        one_fresh, one_reused = least_cpu(lambda: call(None, 1), repeats), least_cpu(lambda: call(out, 1), repeats)
+        print(f"      {rows:,} rows, {out.nbytes / 2**20:.0f} MiB: fresh {fresh * 1e3:.2f} ms, into out "
+              f"{reused * 1e3:.2f} ms, fromiter {route * 1e3:.0f} ms; one core: fresh {one_fresh * 1e3:.2f} ms, "
+              f"into out {one_reused * 1e3:.2f} ms, of which NumPy's first touch of the fresh pages "
+              f"{first_touch(out.shape, out.dtype, repeats) * 1e3:.2f} ms")
+
+
+def multisets(limit, repeats):
+    m, n, k = 40, 45, 6
+    total = math.comb(n, k)  # = C(m + k - 1, k): as many rows
+    rows = min(total, limit)
+    stop = None if rows == total else rows
+    print(f"\nmultisets against combinations of as many rows: combinations({m}, {k}, repetition=True) and "
+          f"combinations({n}, {k}), {rows:,} rows, at the default workers, wall-clock medians of {repeats}")
+    multi = lambda o: cb.combinations(m, k, repetition=True, stop=stop, out=o)
+    plain = lambda o: cb.combinations(n, k, stop=stop, out=o)
+    multi_rows, plain_rows = multi(None), plain(None)
+    head = min(rows, 20_000)
+    same(multi_rows[:head], list(itertools.islice(itertools.combinations_with_replacement(range(m), k), head)),
+         f"multisets ({m}, {k}): first rows")
+    same(plain_rows[:head], fromiter_route(n, k, head), f"combinations ({n}, {k}): first rows")
+    if stop is None:
+        same(multi_rows[-1], [m - 1] * k, f"multisets ({m}, {k}): last row")
+        same(plain_rows[-1], range(n - k, n), f"combinations ({n}, {k}): last row")
+    if not (np.all(np.diff(multi_rows.astype(np.int16), axis=1) >= 0) and int(multi_rows.max()) < m):
+        raise AssertionError(f"multisets ({m}, {k}): rows not nondecreasing below {m}")
+    multi_out, plain_out = np.empty_like(multi_rows), np.empty_like(plain_rows)
+    for way, multi_o, plain_o in (("fresh", None, None), ("into out", multi_out, plain_out)):
+        ours, theirs = timed(lambda: multi(multi_o), repeats), timed(lambda: plain(plain_o), repeats)
+        report("families", f"multisets ({m}, {k}), {way}: rows per second / ({n}, {k})'s", theirs / ours, "×",
+               "≥0.8×", theirs / ours >= 0.8)
+        print(f"      {rows / ours / 1e6:.0f} M rows/s with repetition, {rows / theirs / 1e6:.0f} M without")
+
+
+def permutation_ranks(count, repeats, budget):
+    n, k = 1000, 5
+    print(f"\nranking and unranking permutations against combinations, ({n}, {k}) on {count:,} random items, on "
+          f"one core (workers=1): median ratio of thread CPU times over at least {repeats} back-to-back pairs; "
+          f"combinations ranked from rows in any order, as a user has them, unranking into a reused out")
+    rng = np.random.default_rng([SEED, n, k, 3])
+    perm_ranks = random_ranks(rng, math.perm(n, k), count)
+    perm_rows = cb.unrank_permutations(perm_ranks, n, k)
+    check_permutations(perm_rows, perm_ranks, n, f"unrank_permutations ({n}, {k})")
+    same(cb.rank_permutations(perm_rows, n), perm_ranks, f"rank_permutations ({n}, {k})")
+    comb_ranks = random_ranks(rng, math.comb(n, k), count)
+    comb_rows = cb.unrank(comb_ranks, n, k)
+    check_rows(comb_rows, comb_ranks, n, "lex", f"unrank ({n}, {k})")
+    shuffled = rng.permuted(comb_rows, axis=1)
+    same(cb.rank(shuffled, n), comb_ranks, f"rank ({n}, {k}), rows in any order")
+    perm_out, comb_out = np.empty_like(perm_rows), np.empty_like(comb_rows)
+    ratio, ours, theirs = paired(lambda: cb.unrank_permutations(perm_ranks, n, k, out=perm_out, workers=1),
+                                 lambda: cb.unrank(comb_ranks, n, k, out=comb_out, workers=1), repeats, budget)
+    report("families", f"unrank_permutations / unrank ({n}, {k})", ratio, "×", "≤2×", ratio <= 2)
+    print(f"      least: {ours * 1e9 / count:.1f} ns per item, unrank {theirs * 1e9 / count:.1f}")
+    ratio, ours, theirs = paired(lambda: cb.rank_permutations(perm_rows, n, workers=1),
+                                 lambda: cb.rank(shuffled, n, workers=1), repeats, budget)
+    report("families", f"rank_permutations / rank ({n}, {k}), rows in any order", ratio, "×", "≤2×", ratio <= 2)
+    ordered = least_cpu(lambda: cb.rank(comb_rows, n, assume_sorted=True, workers=1), repeats)
+    print(f"      least: {ours * 1e9 / count:.1f} ns per item, rank {theirs * 1e9 / count:.1f}; rank of sorted "
+          f"rows (assume_sorted) {ordered * 1e9 / count:.1f}, for reference")
+
+
+def permutation_samples(count, repeats):
+    n, k = 1000, 5
+    total = math.perm(n, k)
+    rng = np.random.default_rng([SEED, n, k, 4])
+    print(f"\nsample_permutations({n}, {k}, {count:,}) against rng.choice(P({n}, {k}), {count:,}, replace=False) "
+          f"followed by unrank_permutations, at the default workers, wall-clock medians of {repeats} (the route "
+          f"{max(1, repeats // 3)}); one core (workers=1, least thread CPU time) shown beside")
+    call = lambda o, w=None: cb.sample_permutations(n, k, count, rng=1, out=o, workers=w)
+    route = lambda w=None: cb.unrank_permutations(rng.choice(total, count, replace=False), n, k, workers=w)
+    drawn = call(None)
+    check_permutations(drawn, cb.rank_permutations(drawn, n), n, f"sample_permutations ({n}, {k})")
+    if len(np.unique(cb.rank_permutations(drawn, n))) != count:
+        raise AssertionError("sample_permutations gave repeated rows")
+    same(call(None, 1), drawn, "sample_permutations: workers=1 against the default")
+    out = np.empty_like(drawn)
+    theirs = timed(route, max(1, repeats // 3))
+    for way, o in (("fresh", None), ("into out", out)):
+        ours = timed(lambda: call(o), repeats)
+        report("families", f"sample_permutations, {way}: route / call", theirs / ours, "×", "≥1.5×",
+               theirs / ours >= 1.5)
+        print(f"      {ours * 1e9 / count:.1f} ns per row, the route {theirs * 1e9 / count:.1f}")
+    one_route = least_cpu(lambda: route(1), max(1, repeats // 3))
+    one_fresh, one_reused = least_cpu(lambda: call(None, 1), repeats), least_cpu(lambda: call(out, 1), repeats)
+    print(f"      one core: fresh {one_fresh * 1e9 / count:.1f} ns per row, into out {one_reused * 1e9 / count:.1f}, "
+          f"the route {one_route * 1e9 / count:.1f}")
+
+
+SECTIONS = ("one-item", "layer", "simplices", "enumeration", "sampling", "scaling", "widths", "families")
 
 
 def main():
@@ -616,6 +770,8 @@ def main():
             scaling(count * 10, repeats)
         if "widths" in wanted:
             widths(count, repeats, args.quick)
+        if "families" in wanted:
+            families(count, repeats, args.quick)
     except AssertionError as error:
         print(f"results differ: {error}", file=sys.stderr)
         return 1

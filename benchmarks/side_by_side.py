@@ -148,8 +148,10 @@ def one_item_cases():
     from combinatorial import _core
 
     signature = binding(_core)
-    # A core with 128-bit ranks takes their dtype before workers.
+    # A core with 128-bit ranks takes their dtype before workers; one with
+    # several families of rows takes the family first.
     dtype = "None, " if hasattr(_core, "uint128") else ""
+    fam = "'subsets', " if (_core.rank.__doc__ or "").startswith("rank(family") else ""
 
     space = {
         "cb": cb, "core": _core, "n1": np.array([10], np.uint64), "k1": np.array([3], np.uint64),
@@ -157,7 +159,7 @@ def one_item_cases():
     }
     # The pybind11 core takes no origin, and unrank writes into an out it is given.
     tail = "" if signature == "pybind11" else ", ()"
-    scalar_core = f"core.comb(10, 3, 1{tail})"
+    scalar_core = f"core.comb({fam}10, 3, 1{tail})"
     if signature == "pybind11":
         from combinatorial._binomial import _exact  # scalars never reached that core
 
@@ -166,13 +168,13 @@ def one_item_cases():
     fresh_out = "out1" if signature == "pybind11" else "None"
     return {
         "comb(10, 3)": ("cb.comb(10, 3, workers=1)", scalar_core),
-        "comb, 1-element arrays": ("cb.comb(n1, k1, workers=1)", f"core.comb(n1, k1, 1{tail})"),
+        "comb, 1-element arrays": ("cb.comb(n1, k1, workers=1)", f"core.comb({fam}n1, k1, 1{tail})"),
         "rank, one row of (200, 5)": ("cb.rank(row, 200, workers=1)",
-                                      f"core.rank(row, 200, 'lex', False, {dtype}1{tail})"),
+                                      f"core.rank({fam}row, 200, 'lex', False, {dtype}1{tail})"),
         "unrank, one rank of (200, 5)": ("cb.unrank(r1, 200, 5, workers=1)",
-                                         f"core.unrank(r1, 200, 5, 'lex', {fresh_out}, 1{tail})"),
+                                         f"core.unrank({fam}r1, 200, 5, 'lex', {fresh_out}, 1{tail})"),
         "unrank, one rank, into out": ("cb.unrank(r1, 200, 5, out=out1, workers=1)",
-                                       f"core.unrank(r1, 200, 5, 'lex', out1, 1{tail})"),
+                                       f"core.unrank({fam}r1, 200, 5, 'lex', out1, 1{tail})"),
         "faces, one rank of (200, 5)": ("cb.faces(r1, 200, 5, workers=1)",
                                         f"core.faces(r1, 200, 5, 'lex', {dtype}1{tail})"),
     }, space

@@ -38,6 +38,20 @@ def main() -> None:
     back = combinatorial.unrank(ranks, 6, 3, order="colex", out=out, workers=1)
     assert back is out and (np.sort(back, axis=0) == np.sort(faces, axis=0)).all()
 
+    # Multisets (combinations with repetition) and k-permutations.
+    multisets: int = combinatorial.comb(6, 3, repetition=True)
+    arrangements: int = combinatorial.perm(6, 3)
+    counts: NDArray[np.uint64] | NDArray[np.void] = combinatorial.perm(np.arange(8), 3)
+    bags: Vertices = combinatorial.combinations(6, 3, repetition=True)
+    bag_ranks: Ranks = combinatorial.rank(bags[:, ::-1], 6, repetition=True)
+    ordered: Vertices = combinatorial.permutations(6, 3, start=10, stop=20)
+    ordered_ranks: Ranks = combinatorial.rank_permutations(ordered, 6, dtype=np.uint64)
+    again: Vertices = combinatorial.unrank_permutations(ordered_ranks, 6, 3, workers=1)
+    drawn: Vertices = combinatorial.sample_permutations(6, 3, 5, rng=np.random.default_rng(1))
+    chunk_shapes = [chunk.shape for chunk in combinatorial.iter_permutations(6, 3, chunk_rows=50)]
+    assert (again == ordered).all() and len(bag_ranks) == multisets and drawn.shape == (5, 3)
+    print(arrangements, counts[-1], chunk_shapes)
+
     # The low-level module: colex rows largest vertex first, positional flags.
     low: int = _combinatorial.comb(64, 32)
     sizes: NDArray[np.uint64] = _combinatorial.comb(np.arange(8, dtype=np.uint64), 2)

@@ -28,6 +28,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "combinatorial/family.hpp"
 #include "combinatorial/order.hpp"
 #include "combinatorial/types.hpp"
 
@@ -148,8 +149,9 @@ struct Table {
 // Writes rows block by block. W chunks hold a row of k vertices (2 <= k <=
 // 8 W); the last of them, at lanes off_t.., holds the changing columns.
 // Tabled: t >= 2 columns come from a table; otherwise the one running column
-// counts up.
-template <Order O, std::int64_t W, bool Tabled>
+// counts up. Multisets: the rows are subsets of n + k - 1, stored with
+// column i less i, one vector subtraction per chunk stored.
+template <Order O, std::int64_t W, bool Tabled, Family F = Family::subsets>
 class BlockRows {
   static constexpr bool Lex = is_lex<O>();
  public:
@@ -188,21 +190,31 @@ class BlockRows {
       offset[w] = static_cast<std::size_t>(Lex ? 8 * w : k_ - 8 * (w + 1));
     }
     offset[W - 1] = static_cast<std::size_t>(off_t_);
+    // Column i of the row in each lane of each chunk, for multisets' shift;
+    // lanes past the row belong to the next row, which overwrites them.
+    VertexChunk shift[W] = {};
+    if constexpr (F == Family::multisets) {
+      for (std::int64_t w = 0; w < W; ++w) {
+        for (std::int64_t p = 0; p < 8; ++p) shift[w][p] = static_cast<Vertex>(offset[w] + static_cast<std::size_t>(p));
+      }
+    }
     while (rows > 0) {
       if (at_ == end_) next_block();
       const auto len = static_cast<std::size_t>(std::min<std::uint64_t>(end_ - at_, rows));
       VertexChunk fixed[W];
       std::memcpy(fixed, fixed_, sizeof(fixed));
+      for (std::int64_t w = 0; w + 1 < W; ++w) fixed[w] -= shift[w];
       if constexpr (Tabled) {
         const VertexChunk* entry = table_.entries + at_;
         for (std::size_t r = 0; r < len; ++r) {
           for (std::int64_t w = 0; w + 1 < W; ++w) std::memcpy(out + offset[w], &fixed[w], 16);
-          const VertexChunk changing = fixed[W - 1] | entry[r];
+          VertexChunk changing = fixed[W - 1] | entry[r];
+          if constexpr (F == Family::multisets) changing -= shift[W - 1];
           std::memcpy(out + offset[W - 1], &changing, 16);
           out += width;
         }
       } else {
-        VertexChunk changing = fixed[W - 1] + step_ * static_cast<Vertex>(at_);
+        VertexChunk changing = fixed[W - 1] + step_ * static_cast<Vertex>(at_) - shift[W - 1];
         for (std::size_t r = 0; r < len; ++r) {
           for (std::int64_t w = 0; w + 1 < W; ++w) std::memcpy(out + offset[w], &fixed[w], 16);
           std::memcpy(out + offset[W - 1], &changing, 16);
@@ -293,10 +305,10 @@ inline std::int64_t table_columns(std::int64_t n, std::int64_t k, std::size_t ro
 // One writer in a frame of its own (a table takes 37 KiB of stack): every
 // row but the last few straight into out, those, whose stores would pass
 // its end, through a scratch buffer.
-template <Order O, std::int64_t W, bool Tabled>
+template <Order O, std::int64_t W, bool Tabled, Family F>
 [[gnu::noinline]] void write_blocks(const Vertex* first, std::int64_t n, std::int64_t k,
                                     std::int64_t t, std::size_t rows, Vertex* out) noexcept {
-  BlockRows<O, W, Tabled> writer(first, n, k, t);
+  BlockRows<O, W, Tabled, F> writer(first, n, k, t);
   const auto width = static_cast<std::size_t>(k);
   const std::size_t spill = k < 8 ? (7 + width) / width - 1 : 0;  // at most 3
   const std::size_t direct = rows > spill ? rows - spill : 0;
@@ -306,14 +318,14 @@ template <Order O, std::int64_t W, bool Tabled>
   std::memcpy(out + direct * width, scratch, (rows - direct) * width * sizeof(Vertex));
 }
 
-template <Order O, std::int64_t W>
+template <Order O, std::int64_t W, Family F = Family::subsets>
 void enumerate_in_registers(const Vertex* first, std::int64_t n, std::int64_t k,
                             std::size_t rows, Vertex* out) noexcept {
   const std::int64_t t = table_columns(n, k, rows);
   if (t >= 2) {
-    write_blocks<O, W, true>(first, n, k, t, rows, out);
+    write_blocks<O, W, true, F>(first, n, k, t, rows, out);
   } else {
-    write_blocks<O, W, false>(first, n, k, 1, rows, out);
+    write_blocks<O, W, false, F>(first, n, k, 1, rows, out);
   }
 }
 
@@ -368,6 +380,34 @@ void enumerate_rows(const V* first, std::int64_t n, std::int64_t k, std::size_t 
       detail::write_rows_by_copy<O>(first, n, k, rows, out);
     }
   }
+}
+
+// The k-multisets of n from the subsets of n + k - 1 that stand for them:
+// `rows` consecutive rows in order O from the subset `first` (n here is
+// n + k - 1), each stored with column i less i. Rows of up to 32 16-bit
+// vertices are shifted as they are stored (multisets_shifted_as_stored);
+// others are enumerated as subsets and shifted after, a second pass over
+// them, which callers keep in cache by asking for a piece at a time.
+// Preconditions as for enumerate_rows.
+template <typename V>
+constexpr bool multisets_shifted_as_stored(std::int64_t k) noexcept {
+  return std::is_same_v<V, Vertex> && k >= 2 && k <= 8 * detail::enumerate_max_chunks;
+}
+
+template <Order O, typename V>
+void enumerate_multiset_rows(const V* first, std::int64_t n, std::int64_t k, std::size_t rows, V* out) noexcept {
+  if constexpr (std::is_same_v<V, Vertex>) {
+    if (rows != 0 && multisets_shifted_as_stored<V>(k)) {
+      switch ((k + 7) / 8) {
+        case 1: return detail::enumerate_in_registers<O, 1, Family::multisets>(first, n, k, rows, out);
+        case 2: return detail::enumerate_in_registers<O, 2, Family::multisets>(first, n, k, rows, out);
+        case 3: return detail::enumerate_in_registers<O, 3, Family::multisets>(first, n, k, rows, out);
+        default: return detail::enumerate_in_registers<O, 4, Family::multisets>(first, n, k, rows, out);
+      }
+    }
+  }
+  enumerate_rows<O>(first, n, k, rows, out);
+  shift_rows<Shift::to_multisets>(out, rows, static_cast<std::size_t>(k));
 }
 
 // Writes `rows` consecutive combinations in lex order, k vertices each,

@@ -45,13 +45,19 @@ inline void check_vertex_count(std::uint64_t n) {
   if (n > max_vertex_count) throw_too_many_vertices(std::to_string(n));
 }
 
-// A rank outside [0, count), count = C(n, k): the rank as the caller's array
-// holds it, and its index as the module names indices.
+// A rank outside [0, count): the rank as the caller's array holds it, its
+// index as the module names indices, and the count as `counted` names it.
 inline std::string rank_outside_text(const std::string& rank, bool negative, const std::string& index,
-                                     std::uint64_t n, std::uint64_t k, const std::string& count) {
+                                     const std::string& counted, const std::string& count) {
   const std::string where = "rank " + rank + " at index " + index;
   if (negative) return where + " is negative";
-  return where + " is not below C(" + std::to_string(n) + ", " + std::to_string(k) + ") = " + count;
+  return where + " is not below " + counted + " = " + count;
+}
+
+// The same for count = C(n, k).
+inline std::string rank_outside_text(const std::string& rank, bool negative, const std::string& index,
+                                     std::uint64_t n, std::uint64_t k, const std::string& count) {
+  return rank_outside_text(rank, negative, index, "C(" + std::to_string(n) + ", " + std::to_string(k) + ")", count);
 }
 
 inline std::string rank_outside_text(const std::string& rank, bool negative, const std::string& index,

@@ -1,29 +1,40 @@
-"""k-combinations of {0, ..., n - 1} over NumPy arrays.
+"""k-combinations and k-permutations of {0, ..., n - 1} over NumPy arrays.
 
-n goes up to 2^32: vertices are uint16 for n <= 65536 and uint32 above.
-Ranks are int64 where C(n, k) <= 2^63, uint64 where C(n, k) <= 2^64 and
-`uint128` where C(n, k) <= 2^128; results are exact, and whatever does not
-fit raises OverflowError instead of wrapping.
+n goes up to 2^32: vertices are uint16 for n <= 65536 and uint32 above
+(for k-multisets, n + k - 1 <= 65536 and above). Ranks are int64 where the
+count of rows (C(n, k), C(n + k - 1, k) or P(n, k)) is at most 2^63,
+uint64 where it is at most 2^64 and `uint128` where it is at most 2^128;
+results are exact, and whatever does not fit raises OverflowError instead
+of wrapping. The functions on combinations take ``repetition=True`` for
+k-multisets, the rows of ``itertools.combinations_with_replacement``.
 
-comb
-    Binomial coefficients C(n, k), broadcast like a ufunc.
+comb, perm
+    Binomial coefficients C(n, k) (C(n + k - 1, k) with repetition) and
+    falling factorials P(n, k) = n! / (n - k)!, broadcast like a ufunc.
 rank
     Ranks of combinations in lex or colex order.
 unrank
     Combinations from their ranks.
+rank_permutations, unrank_permutations
+    Ranks of k-permutations in the order of ``itertools.permutations``, and
+    the k-permutations of ranks.
 uint128, to_int
     The NumPy dtype of ranks past 2^64, a pair of 64-bit words ("hi", "lo")
     that ``np.sort``, ``np.unique`` and ``==`` take in numeric order; any
     ranks as Python ints.
 combinations, iter_combinations
     All k-combinations, or any slice of them, as arrays or in chunks.
-sample
-    Uniform random k-subsets, distinct or not, whatever C(n, k) is.
+permutations, iter_permutations
+    All k-permutations, or any slice of them, as arrays or in chunks.
+sample, sample_permutations
+    Uniform random k-subsets (or k-multisets) and k-permutations, distinct
+    or not, whatever their count is.
 faces, cofaces
     Ranks of the (k - 1)-subsets inside and the (k + 1)-subsets around
     k-subsets given by rank: simplices of a complex.
 combinatorial.dask
-    The same over Dask arrays, past one machine; import it explicitly.
+    The functions on combinations over Dask arrays, past one machine;
+    import it explicitly.
 
 Examples
 --------
@@ -43,9 +54,16 @@ from __future__ import annotations
 from importlib.metadata import PackageNotFoundError, version
 
 from . import _core
-from ._binomial import comb
-from ._enumeration import combinations, iter_combinations, sample
-from ._ranking import rank, to_int, unrank
+from ._binomial import comb, perm
+from ._enumeration import (
+    combinations,
+    iter_combinations,
+    iter_permutations,
+    permutations,
+    sample,
+    sample_permutations,
+)
+from ._ranking import rank, rank_permutations, to_int, unrank, unrank_permutations
 from ._simplices import cofaces, faces
 
 # np.dtype([("hi", "<u8"), ("lo", "<u8")]): the value hi * 2^64 + lo. Fields
@@ -63,9 +81,15 @@ __all__ = [
     "combinations",
     "faces",
     "iter_combinations",
+    "iter_permutations",
+    "perm",
+    "permutations",
     "rank",
+    "rank_permutations",
     "sample",
+    "sample_permutations",
     "to_int",
     "uint128",
     "unrank",
+    "unrank_permutations",
 ]

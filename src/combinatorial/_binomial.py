@@ -1,16 +1,18 @@
-"""Binomial coefficients, exact, broadcast without copies."""
+"""Binomial coefficients and falling factorials, exact, broadcast without copies."""
 
 from __future__ import annotations
 
-from typing import Any, overload
+from typing import Any, TypeAlias, overload
 
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
 from . import _core
-from ._convert import integer_array, is_integer_scalar
+from ._convert import integer_array, is_integer_scalar, subset_family
 
-__all__ = ["comb"]
+__all__ = ["comb", "perm"]
+
+Counts: TypeAlias = NDArray[np.uint64] | NDArray[np.void]
 
 
 def _operand(value: object, name: str) -> object:
@@ -18,15 +20,25 @@ def _operand(value: object, name: str) -> object:
     return value if is_integer_scalar(value) else integer_array(value, name)
 
 
+def _count(family: str, n: object, k: object, workers: int | None) -> int | Counts:
+    # Integers and ndarrays of integers go to the core as they are; it hands
+    # anything else back to be converted here first.
+    result = _core.comb(family, n, k, workers, ())
+    if result is None:
+        result = _core.comb(family, _operand(n, "n"), _operand(k, "k"), workers, ())
+        assert result is not None
+    return result
+
+
 @overload
 def comb(  # type: ignore[overload-overlap]
-    n: int | np.integer[Any], k: int | np.integer[Any], *, workers: int | None = None
+    n: int | np.integer[Any], k: int | np.integer[Any], *, repetition: bool = False, workers: int | None = None
 ) -> int: ...
 @overload
-def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> NDArray[np.uint64] | NDArray[np.void]: ...
+def comb(n: ArrayLike, k: ArrayLike, *, repetition: bool = False, workers: int | None = None) -> Counts: ...
 
 
-def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> int | NDArray[np.uint64] | NDArray[np.void]:
+def comb(n: ArrayLike, k: ArrayLike, *, repetition: bool = False, workers: int | None = None) -> int | Counts:
     """Number of k-combinations of n elements, C(n, k), broadcast like a ufunc.
 
     Parameters
@@ -34,6 +46,10 @@ def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> int | NDA
     n, k : int or array_like of int
         Non-negative integers of any integer dtype, broadcast against each
         other. Python ints of any size are accepted.
+    repetition : bool, optional
+        Count k-multisets instead (combinations with repetition, those of
+        ``itertools.combinations_with_replacement``): C(n + k - 1, k). Read
+        as a truth value.
     workers : int, optional
         Threads for large arrays, as in SciPy: None (the default) or -1 for
         every usable core, a negative count back from them, a positive count
@@ -47,7 +63,8 @@ def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> int | NDA
         39,000 digits).
         Otherwise an array of the broadcast shape: uint64 when every value is
         below 2^64, else `uint128` when every value is below 2^128. C(n, k) is
-        0 where k > n.
+        0 where k > n; with `repetition`, C(n + k - 1, k) is 0 only where
+        n = 0 < k.
 
     Raises
     ------
@@ -64,6 +81,7 @@ def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> int | NDA
 
     See Also
     --------
+    perm : the number of k-permutations.
     to_int : an array of uint128 values as Python ints.
 
     Examples
@@ -85,11 +103,67 @@ def comb(n: ArrayLike, k: ArrayLike, *, workers: int | None = None) -> int | NDA
     True
     >>> to_int(wide)
     array([120, 28453041475240576740], dtype=object)
+
+    With repetition, as many as ``itertools.combinations_with_replacement``
+    gives:
+
+    >>> comb(4, 2, repetition=True)
+    10
+    >>> comb([0, 1, 4], 2, repetition=True)
+    array([ 0,  1, 10], dtype=uint64)
     """
-    # Integers and ndarrays of integers go to the core as they are; it hands
-    # anything else back to be converted here first.
-    result = _core.comb(n, k, workers, ())
-    if result is None:
-        result = _core.comb(_operand(n, "n"), _operand(k, "k"), workers, ())
-        assert result is not None
-    return result
+    return _count(subset_family(repetition), n, k, workers)
+
+
+@overload
+def perm(  # type: ignore[overload-overlap]
+    n: int | np.integer[Any], k: int | np.integer[Any] | None = None, *, workers: int | None = None
+) -> int: ...
+@overload
+def perm(n: ArrayLike, k: ArrayLike | None = None, *, workers: int | None = None) -> Counts: ...
+
+
+def perm(n: ArrayLike, k: ArrayLike | None = None, *, workers: int | None = None) -> int | Counts:
+    """Number of k-permutations of n elements, n! / (n - k)!, broadcast like a ufunc.
+
+    Parameters
+    ----------
+    n, k : int or array_like of int
+        Non-negative integers of any integer dtype, broadcast against each
+        other. Python ints of any size are accepted. `k` defaults to `n`,
+        which counts every ordering of all n elements.
+    workers : int, optional
+        Threads for large arrays, as in `comb`.
+
+    Returns
+    -------
+    int or numpy.ndarray of uint64 or uint128
+        The exact Python int when `n` and `k` are both integer scalars (or
+        `k` is None), as ``math.perm`` gives it, for values of up to 2^17
+        bits. Otherwise an array of the broadcast shape, uint64 or `uint128`
+        by its values as in `comb`. P(n, k) is 0 where k > n.
+
+    Raises
+    ------
+    OverflowError, ValueError, TypeError
+        As `comb`.
+
+    See Also
+    --------
+    comb : the number of k-combinations.
+    permutations : the k-permutations themselves.
+
+    Examples
+    --------
+    >>> from combinatorial import perm, to_int
+    >>> perm(5, 2), perm(4), perm(2, 3)
+    (20, 24, 0)
+    >>> perm([3, 4, 5], 2)
+    array([ 6, 12, 20], dtype=uint64)
+    >>> perm([[4], [5]], [0, 2, 6])
+    array([[ 1, 12,  0],
+           [ 1, 20,  0]], dtype=uint64)
+    >>> to_int(perm([10, 40], [3, 15]))   # P(40, 15) is 2^64 or more
+    array([720, 52601652673686724608000], dtype=object)
+    """
+    return _count("permutations", n, n if k is None else k, workers)

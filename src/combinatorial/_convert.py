@@ -19,6 +19,11 @@ Ranks: TypeAlias = NDArray[np.int64] | NDArray[np.uint64] | NDArray[np.void] | N
 Vertices: TypeAlias = NDArray[np.uint16] | NDArray[np.uint32]
 
 
+def subset_family(repetition: object) -> str:
+    """The family ``_core`` takes for k-subsets, with `repetition` read as a truth value."""
+    return "multisets" if repetition else "subsets"
+
+
 def is_integer_scalar(value: object) -> bool:
     """Whether ``value`` is one integer (a Python int or a NumPy integer), not a bool."""
     return (type(value) is int or isinstance(value, (int, np.integer))) and not isinstance(value, (bool, np.bool_))

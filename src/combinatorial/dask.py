@@ -14,6 +14,9 @@ sample
 comb, rank, unrank, faces, cofaces
     As in `combinatorial`, block by block.
 
+`comb`, `rank`, `unrank`, `combinations` and `sample` take
+``repetition=True`` for k-multisets, as in memory.
+
 A Dask array's dtype is fixed before any block is computed, so it is taken
 from the arguments alone: vertices are uint16 for n <= 65536 and uint32
 above, ranks follow C(n, k) (int64, uint64 or `combinatorial.uint128`, or
@@ -46,7 +49,7 @@ except ModuleNotFoundError as error:  # only a missing dask, not a broken one
 
 from . import _core
 from ._binomial import comb as _comb
-from ._convert import dtype_arg, fixed_width, integer_array, seed_sequence
+from ._convert import dtype_arg, fixed_width, integer_array, seed_sequence, subset_family
 from ._enumeration import combinations as _combinations
 from ._enumeration import sample as _sample
 from ._ranking import rank as _rank
@@ -198,8 +201,14 @@ def _words(values: NDArray[Any]) -> tuple[NDArray[np.uint64], NDArray[np.uint64]
     return np.zeros(values.shape, UINT64), values
 
 
+def _count_text(family: str, n: int, k: int) -> str:
+    """The count of rows of (n, k), as messages write it."""
+    return f"C({n} + {k} - 1, {k})" if family == "multisets" else f"C({n}, {k})"
+
+
 def _as_dtype(
-    values: NDArray[Any], dtype: np.dtype[Any], n: NDArray[Any], k: NDArray[Any], origin: tuple[int, ...]
+    values: NDArray[Any], dtype: np.dtype[Any], family: str, n: NDArray[Any], k: NDArray[Any],
+    origin: tuple[int, ...],
 ) -> NDArray[Any]:
     """A block of coefficients (uint64 or uint128, as the core gives them) in the array's `dtype`.
 
@@ -221,8 +230,8 @@ def _as_dtype(
         index = tuple(int(i) + (origin[axis] if axis < len(origin) else 0) for axis, i in enumerate(local))
         nv, kv = (operator.index(np.broadcast_to(a, values.shape)[local]) for a in (n, k))
         error = OverflowError(
-            f"C({nv}, {kv}) at index {_index_text(index)} does not fit {dtype}, the dtype of this Dask array: "
-            f"ask for dtype=combinatorial.uint128 (values below 2^128) or dtype=object"
+            f"{_count_text(family, nv, kv)} at index {_index_text(index)} does not fit {dtype}, the dtype of "
+            "this Dask array: ask for dtype=combinatorial.uint128 (values below 2^128) or dtype=object"
         )
         error.index = index  # type: ignore[attr-defined]
         raise error
@@ -230,18 +239,22 @@ def _as_dtype(
 
 
 def _comb_block(
-    n: NDArray[Any], k: NDArray[Any], dtype: np.dtype[Any], workers: int | None, block_info: BlockInfo | None = None
+    n: NDArray[Any], k: NDArray[Any], family: str, dtype: np.dtype[Any], workers: int | None,
+    block_info: BlockInfo | None = None,
 ) -> NDArray[Any]:
     # Negative values are named in their own array, overflows in the broadcast one.
     origins = (_starts(block_info, None), _starts(block_info, 0), _starts(block_info, 1))
     # A 0-d block may come as a NumPy scalar: as an array it gets an array back, not a Python int.
     n, k = integer_array(n, "n"), integer_array(k, "k")
-    result = _core.comb(n, k, workers, origins)
+    result = _core.comb(family, n, k, workers, origins)
     assert isinstance(result, np.ndarray)
-    return _as_dtype(result, dtype, n, k, origins[0])
+    return _as_dtype(result, dtype, family, n, k, origins[0])
 
 
-def comb(n: ArrayLike | Any, k: ArrayLike | Any, *, dtype: DTypeLike | None = None, workers: int | None = 1) -> Array:
+def comb(
+    n: ArrayLike | Any, k: ArrayLike | Any, *, repetition: bool = False, dtype: DTypeLike | None = None,
+    workers: int | None = 1,
+) -> Array:
     """C(n, k) over Dask arrays, broadcast like a ufunc.
 
     In memory, `combinatorial.comb` picks uint64 or uint128 from the values
@@ -252,6 +265,8 @@ def comb(n: ArrayLike | Any, k: ArrayLike | Any, *, dtype: DTypeLike | None = No
     ----------
     n, k : dask.array.Array or array_like of int
         Non-negative integers; arrays that are not Dask arrays are wrapped.
+    repetition : bool, optional
+        Count k-multisets, C(n + k - 1, k), as in `combinatorial.comb`.
     dtype : {None, uint64, uint128, int64, object}, optional
         The dtype of the result: None (the default) for uint64;
         `combinatorial.uint128` for values below 2^128; object for Python
@@ -284,12 +299,15 @@ def comb(n: ArrayLike | Any, k: ArrayLike | Any, *, dtype: DTypeLike | None = No
     array([ 0,  0,  1,  3,  6, 10], dtype=uint64)
     >>> cd.comb(da.from_array([10, 68, 200]), [3, 34, 20], dtype=object).compute().tolist()
     [120, 28453041475240576740, 1613587787967350073386147640]
+    >>> cd.comb(da.arange(5, chunks=2), 2, repetition=True).compute()
+    array([ 0,  1,  3,  6, 10], dtype=uint64)
     """
+    family = subset_family(repetition)
     n_array, k_array = _as_dask(n, "n"), _as_dask(k, "k")
-    _comb(np.zeros(0, n_array.dtype), np.zeros(0, k_array.dtype), workers=workers)
+    _comb(np.zeros(0, n_array.dtype), np.zeros(0, k_array.dtype), repetition=repetition, workers=workers)
     # The dtypes ranks take (checked by the core), uint64 by default.
     wanted = dtype_arg(dtype)
-    result_dtype = UINT64 if wanted is None else _core.rank_dtype(0, 0, wanted)
+    result_dtype = UINT64 if wanted is None else _core.rank_dtype(family, 0, 0, wanted)
     try:
         np.broadcast_shapes(n_array.shape, k_array.shape)
     except ValueError:  # the blocks alone would not see it, and some would combine
@@ -309,22 +327,23 @@ def comb(n: ArrayLike | Any, k: ArrayLike | Any, *, dtype: DTypeLike | None = No
         for axis in axes
     )
     return _map_blocks(
-        _comb_block, n_array, k_array, result_dtype, workers, chunks=chunks, dtype=result_dtype,
+        _comb_block, n_array, k_array, family, result_dtype, workers, chunks=chunks, dtype=result_dtype,
         meta=_meta(result_dtype, ndim),
     )
 
 
 def _rank_block(
-    combs: NDArray[Any], n: int, order: str, assume_sorted: bool, dtype: np.dtype[Any], workers: int | None,
-    block_info: BlockInfo | None = None,
+    combs: NDArray[Any], family: str, n: int, order: str, assume_sorted: bool, dtype: np.dtype[Any],
+    workers: int | None, block_info: BlockInfo | None = None,
 ) -> NDArray[Any]:
-    ranks = _core.rank(fixed_width(combs, "combs"), n, order, assume_sorted, dtype, workers, _starts(block_info, 0)[:-1])
+    origin = _starts(block_info, 0)[:-1]
+    ranks = _core.rank(family, fixed_width(combs, "combs"), n, order, assume_sorted, dtype, workers, origin)
     return _computed(ranks)[..., np.newaxis]
 
 
 def rank(
-    combs: ArrayLike | Any, n: int, *, order: str = "lex", assume_sorted: bool = False, dtype: DTypeLike | None = None,
-    workers: int | None = 1,
+    combs: ArrayLike | Any, n: int, *, order: str = "lex", assume_sorted: bool = False, repetition: bool = False,
+    dtype: DTypeLike | None = None, workers: int | None = 1,
 ) -> Array:
     """Ranks of k-combinations held in a Dask array, as `combinatorial.rank`.
 
@@ -335,7 +354,7 @@ def rank(
         chunk if it is split.
     n : int
         Number of elements to choose from, at most 2^32.
-    order, assume_sorted, dtype
+    order, assume_sorted, repetition, dtype
         As in `combinatorial.rank`.
     workers : int, optional
         Threads per block; 1 by default, as dask already runs blocks in parallel.
@@ -345,7 +364,7 @@ def rank(
     dask.array.Array, shape (...)
         The chunks of `combs` without the last axis; of `dtype`, by default
         int64 when C(n, k) <= 2^63, uint64 when C(n, k) <= 2^64, uint128
-        when C(n, k) <= 2^128.
+        when C(n, k) <= 2^128 (C(n + k - 1, k) with `repetition`).
 
     Raises
     ------
@@ -372,7 +391,8 @@ def rank(
     # is the one every block is asked for.
     width = array.shape[-1] if array.ndim else 0
     probe = _rank(
-        np.zeros((0, width), array.dtype), n, order=order, assume_sorted=assume_sorted, dtype=dtype, workers=workers
+        np.zeros((0, width), array.dtype), n, order=order, assume_sorted=assume_sorted, repetition=repetition,
+        dtype=dtype, workers=workers,
     )
     if array.ndim == 0:
         raise ValueError("combs must have at least one axis, the last holding each combination")
@@ -380,7 +400,7 @@ def rank(
     # The last axis is kept with length 1 and indexed away, a view: dropping
     # it in map_blocks would copy every block of combs first.
     ranks = _map_blocks(
-        _rank_block, array, n, order, assume_sorted, probe.dtype, workers,
+        _rank_block, array, subset_family(repetition), n, order, assume_sorted, probe.dtype, workers,
         chunks=array.chunks[:-1] + ((1,),), dtype=probe.dtype, meta=_meta(probe.dtype, array.ndim),
     )
     result: Array = ranks[..., 0]
@@ -388,20 +408,23 @@ def rank(
 
 
 def _unrank_block(
-    ranks: NDArray[Any], n: int, k: int, order: str, workers: int | None, block_info: BlockInfo | None = None
+    ranks: NDArray[Any], family: str, n: int, k: int, order: str, workers: int | None,
+    block_info: BlockInfo | None = None,
 ) -> NDArray[Any]:
-    return _computed(_core.unrank(_ranks(ranks), n, k, order, None, workers, _starts(block_info, 0)))
+    return _computed(_core.unrank(family, _ranks(ranks), n, k, order, None, workers, _starts(block_info, 0)))
 
 
-def unrank(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", workers: int | None = 1) -> Array:
+def unrank(
+    ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", repetition: bool = False, workers: int | None = 1
+) -> Array:
     """The k-combinations with the ranks held in a Dask array, as `combinatorial.unrank`.
 
     Parameters
     ----------
     ranks : dask.array.Array or array_like of int
-        Ranks in [0, C(n, k)), any shape: any integer dtype, uint128, or
-        Python ints of any size.
-    n, k, order
+        Ranks in [0, C(n, k)) (in [0, C(n + k - 1, k)) with `repetition`),
+        any shape: any integer dtype, uint128, or Python ints of any size.
+    n, k, order, repetition
         As in `combinatorial.unrank`.
     workers : int, optional
         Threads per block; 1 by default, as dask already runs blocks in parallel.
@@ -410,7 +433,7 @@ def unrank(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", worker
     -------
     dask.array.Array of uint16 or uint32, shape ``ranks.shape + (k,)``
         The chunks of `ranks` and one chunk of k vertices; uint16 when
-        n <= 65536, uint32 above.
+        n <= 65536 (n + k - 1 <= 65536 with `repetition`), uint32 above.
 
     Raises
     ------
@@ -430,10 +453,10 @@ def unrank(ranks: ArrayLike | Any, n: int, k: int, *, order: str = "lex", worker
            [0, 1, 4]], dtype=uint16)
     """
     array = _as_dask(ranks, "ranks")
-    vertices = _unrank(np.zeros(0, array.dtype), n, k, order=order, workers=workers).dtype
+    vertices = _unrank(np.zeros(0, array.dtype), n, k, order=order, repetition=repetition, workers=workers).dtype
     k = _core.count(k, "k")  # checked: as an int, for the chunks
     return _map_blocks(
-        _unrank_block, array, n, k, order, workers,
+        _unrank_block, array, subset_family(repetition), n, k, order, workers,
         new_axis=array.ndim, chunks=array.chunks + ((k,),), dtype=vertices, meta=_meta(vertices, array.ndim + 1),
     )
 
@@ -534,14 +557,17 @@ def cofaces(
 # --- Enumeration ---------------------------------------------------------------
 
 
-def _combinations_block(n: int, k: int, order: str, start: int, block_info: BlockInfo | None = None) -> NDArray[Any]:
+def _combinations_block(
+    n: int, k: int, order: str, repetition: bool, start: int, block_info: BlockInfo | None = None
+) -> NDArray[Any]:
     assert block_info is not None
     first, last = block_info[None]["array-location"][0]
-    return _combinations(n, k, order=order, start=start + first, stop=start + last, workers=1)
+    return _combinations(n, k, order=order, repetition=repetition, start=start + first, stop=start + last, workers=1)
 
 
 def combinations(
-    n: int, k: int, *, order: str = "lex", start: int = 0, stop: int | None = None, chunks: Any = DEFAULT_ROWS
+    n: int, k: int, *, order: str = "lex", repetition: bool = False, start: int = 0, stop: int | None = None,
+    chunks: Any = DEFAULT_ROWS,
 ) -> Array:
     """The k-combinations with ranks in [start, stop) as a lazy Dask array.
 
@@ -550,7 +576,7 @@ def combinations(
 
     Parameters
     ----------
-    n, k, order, start, stop
+    n, k, order, repetition, start, stop
         As in `combinatorial.combinations`: `start` and `stop` are Python
         ints of any size.
     chunks : int, tuple or "auto", optional
@@ -560,12 +586,13 @@ def combinations(
     Returns
     -------
     dask.array.Array of uint16 or uint32, shape (stop - start, k)
-        uint16 when n <= 65536, uint32 above.
+        uint16 when n <= 65536 (n + k - 1 <= 65536 with `repetition`),
+        uint32 above.
 
     Raises
     ------
     OverflowError
-        If C(n, k) is more than 2^128.
+        If the count of rows is more than 2^128.
     ValueError
         As `combinatorial.combinations`, for chunks that split the last axis,
         more than 2^17 blocks, and more than 2^63 - 1 rows.
@@ -581,14 +608,21 @@ def combinations(
            [0, 2, 3],
            [0, 2, 4],
            [0, 3, 4]], dtype=uint16)
+    >>> cd.combinations(3, 2, repetition=True, chunks=4).compute()[2:]
+    array([[0, 2],
+           [1, 1],
+           [1, 2],
+           [2, 2]], dtype=uint16)
     """
-    n, k, order, start, stop, _, _ = _core.slice_arguments(n, k, order, start, stop, 1, 1)
+    family = subset_family(repetition)
+    n, k, order, start, stop, _, _ = _core.slice_arguments(family, n, k, order, start, stop, 1, 1)
     if stop - start > np.iinfo(np.intp).max:  # ranks past 2^64 make slices longer than any shape
         raise ValueError(f"stop - start = {stop - start} is more rows than an array can have (2^63 - 1)")
-    vertices = _core.vertex_dtype(n)
+    vertices = _core.vertex_dtype(family, n, k)
     row_chunks = _row_chunks(chunks, stop - start, k, vertices)
     return _map_blocks(
-        _combinations_block, n, k, order, start, chunks=(row_chunks, (k,)), dtype=vertices, meta=_meta(vertices, 2)
+        _combinations_block, n, k, order, family == "multisets", start, chunks=(row_chunks, (k,)), dtype=vertices,
+        meta=_meta(vertices, 2),
     )
 
 
@@ -789,7 +823,8 @@ def _generator(seed: Seed, index: int) -> np.random.Generator:
 
 
 def _sample_block(
-    n: int, k: int, total: int, size: int, per_block: int, seed: Seed, block_info: BlockInfo | None = None
+    n: int, k: int, repetition: bool, total: int, size: int, per_block: int, seed: Seed,
+    block_info: BlockInfo | None = None,
 ) -> NDArray[Any]:
     assert block_info is not None
     block = int(block_info[None]["chunk-location"][0])
@@ -800,20 +835,23 @@ def _sample_block(
         ranks = _plus(_distinct(rng, high - low, count), low)
     else:
         ranks = _distinct(rng, high - low, count) + np.uint64(low)
-    return _unrank(ranks, n, k, workers=1)
+    return _unrank(ranks, n, k, repetition=repetition, workers=1)
 
 
-def _sample_repeats_block(n: int, k: int, seed: Seed, block_info: BlockInfo | None = None) -> NDArray[Any]:
+def _sample_repeats_block(
+    n: int, k: int, repetition: bool, seed: Seed, block_info: BlockInfo | None = None
+) -> NDArray[Any]:
     assert block_info is not None
     block = int(block_info[None]["chunk-location"][0])
     first, last = block_info[None]["array-location"][0]
-    return _sample(n, k, last - first, rng=_generator(seed, block + 1), replace=True, workers=1)
+    return _sample(n, k, last - first, rng=_generator(seed, block + 1), replace=True, repetition=repetition, workers=1)
 
 
 def sample(
-    n: int, k: int, size: int, *, rng: Any = None, replace: bool = False, chunks: int = DEFAULT_ROWS
+    n: int, k: int, size: int, *, rng: Any = None, replace: bool = False, repetition: bool = False,
+    chunks: int = DEFAULT_ROWS,
 ) -> Array:
-    """A lazy uniform random sample of k-combinations of {0, ..., n - 1}.
+    """A lazy uniform random sample of k-combinations (or k-multisets) of {0, ..., n - 1}.
 
     Parameters
     ----------
@@ -826,6 +864,9 @@ def sample(
         blocks run; None takes fresh entropy; a Generator is advanced.
     replace : bool, optional
         Whether rows may repeat (each row then independent and uniform).
+    repetition : bool, optional
+        Draw k-multisets, rows whose vertices may repeat, as in
+        `combinatorial.sample`.
     chunks : int, optional
         Rows per block, 2^20 by default. Without repeats, it is the mean
         number: the block sizes are drawn with the sample.
@@ -833,8 +874,9 @@ def sample(
     Returns
     -------
     dask.array.Array of uint16 or uint32, shape (size, k)
-        Rows smallest vertex first, uint16 when n <= 65536, uint32 above. Without repeats block b holds the sampled
-        ranks of the b-th slice of [0, C(n, k)) in random order, so blocks
+        Rows smallest vertex first, uint16 when n <= 65536 (n + k - 1 <= 65536
+        with `repetition`), uint32 above. Without repeats block b holds the
+        sampled ranks of the b-th slice of the ranks in random order, so blocks
         come in order of rank: the whole array is a uniform sample, but a
         slice of its rows is not; ask for the size wanted instead.
 
@@ -870,27 +912,31 @@ def sample(
     >>> cd.sample(70, 35, 4, replace=True, chunks=3).chunks
     ((3, 1), (35,))
     """
-    n, k, size, replace, total = _core.sample_arguments(n, k, size, replace)
+    family = subset_family(repetition)
+    n, k, size, replace, total = _core.sample_arguments(family, n, k, size, replace)
     per_block = min(_row_count(chunks), max(size, 1))  # as for combinations
     _check_blocks(size, per_block)
     if total is None and not replace and size:
         raise ValueError(
-            f"C({n}, {k}) is more than 2^128: without repeats the sample is drawn by rank, which must fit 128 "
-            "bits; use replace=True, or combinatorial.sample in memory"
+            f"{_count_text(family, n, k)} is more than 2^128: without repeats the sample is drawn by rank, which "
+            "must fit 128 bits; use replace=True, or combinatorial.sample in memory"
         )
     seed = _seed(rng)  # once every argument is checked, so that a failed call leaves a Generator as it was
-    vertices = _core.vertex_dtype(n)
+    vertices = _core.vertex_dtype(family, n, k)
     meta = _meta(vertices, 2)
     if size == 0:
         empty: Array = da.zeros((0, k), dtype=vertices, chunks=(1, -1))
         return empty
     if replace:
         row_chunks = da.core.normalize_chunks((per_block, -1), shape=(size, k))
-        return _map_blocks(_sample_repeats_block, n, k, seed, chunks=row_chunks, dtype=vertices, meta=meta)
+        return _map_blocks(
+            _sample_repeats_block, n, k, family == "multisets", seed, chunks=row_chunks, dtype=vertices, meta=meta
+        )
     assert total is not None
     blocks = -(-size // per_block)
     bounds = [_bound(total, size, per_block, b) for b in range(blocks + 1)]
     counts = _stratum_counts(_generator(seed, 0), bounds, size)
     return _map_blocks(
-        _sample_block, n, k, total, size, per_block, seed, chunks=(tuple(counts), (k,)), dtype=vertices, meta=meta
+        _sample_block, n, k, family == "multisets", total, size, per_block, seed, chunks=(tuple(counts), (k,)),
+        dtype=vertices, meta=meta,
     )

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "combinatorial/binomial.hpp"
+#include "combinatorial/family.hpp"
 #include "combinatorial/messages.hpp"
 #include "combinatorial/order.hpp"
 #include "combinatorial/types.hpp"
@@ -280,6 +281,100 @@ inline bool needs_wide_ranks(WideRank count) noexcept { return count >> 64 != 0;
 
 inline std::string count_text(WideRank count) { return wide_text(count); }
 
+inline nb::object python_int(const std::string& text);
+
+// --- Families --------------------------------------------------------------------
+
+using combinatorial::Family;
+
+inline Family parse_family(nb::handle value) {
+  if (PyUnicode_Check(value.ptr())) {
+    if (PyUnicode_CompareWithASCIIString(value.ptr(), "subsets") == 0) return Family::subsets;
+    if (PyUnicode_CompareWithASCIIString(value.ptr(), "multisets") == 0) return Family::multisets;
+    if (PyUnicode_CompareWithASCIIString(value.ptr(), "permutations") == 0) return Family::permutations;
+  }
+  type_error("family must be \"subsets\", \"multisets\" or \"permutations\", not " + python_type_name(value));
+}
+
+// What a family's rows are called in messages.
+inline const char* family_noun(Family family) {
+  switch (family) {
+    case Family::subsets: return "combinations";
+    case Family::multisets: return "multisets";
+    case Family::permutations: return "permutations";
+  }
+  __builtin_unreachable();
+}
+
+// The count of a family's rows as messages write it: C(n, k),
+// C(n + k - 1, k) or P(n, k), n and k as the caller wrote them.
+inline std::string count_name(Family family, const std::string& n, const std::string& k) {
+  switch (family) {
+    case Family::subsets: return "C(" + n + ", " + k + ")";
+    case Family::multisets: return "C(" + n + " + " + k + " - 1, " + k + ")";
+    case Family::permutations: return "P(" + n + ", " + k + ")";
+  }
+  __builtin_unreachable();
+}
+
+inline std::string count_name(Family family, std::uint64_t n, std::uint64_t k) {
+  return count_name(family, to_string(n), to_string(k));
+}
+
+// The rows of a call: the family's k-rows over n vertices, their count, and
+// the vertices its kernels run on (multisets run on the subsets of
+// n + k - 1), which picks the vertex width.
+struct Rows {
+  Family family;
+  std::uint64_t n, k;
+  std::uint64_t kernel_n;
+  WideRank count;  // 2^128 - 1 where not countable
+  bool countable = true;  // the count is below 2^128
+  std::string count_name() const { return core::count_name(family, n, k); }
+  // The OverflowError of a count of 2^128 or more, for calls that rank.
+  void require_countable() const {
+    if (!countable) throw std::overflow_error(count_name() + " is 2^128 or more: its ranks do not fit 128 bits");
+  }
+};
+
+// Whether a call needs the count below 2^128 (ranks), or also takes more
+// rows than that (samples drawn as rows).
+enum class Counting { below_2_128, any };
+
+// Whether k may pass n: subsets and permutations have no rows there, and
+// calls that need one refuse it; multisets have rows for every k.
+enum class KBound { at_most_n, any };
+
+// n and k of a family's rows, checked: n at most 2^32; k at most n where
+// `bound` says so, for the families that need it (else their count is 0);
+// the kernels' n at most 2^32 (ValueError) and the count below 2^128
+// (OverflowError naming it).
+inline Rows parse_rows(Family family, nb::handle n_arg, nb::handle k_arg, KBound bound,
+                       Counting counting = Counting::below_2_128) {
+  const std::uint64_t n = parse_vertex_count(n_arg);
+  const Integer k = parse_integer(k_arg, "k");
+  const bool past_n = k.beyond_64_bits || k.value > n;
+  if (past_n && family != Family::multisets) {
+    if (bound == KBound::at_most_n) {
+      throw std::invalid_argument("k = " + k.text() + " is larger than n = " + to_string(n));
+    }
+    return {family, n, k.beyond_64_bits ? 0 : k.value, n, 0, true};
+  }
+  bool overflow = false;
+  const std::uint64_t kernel_n = combinatorial::subset_vertex_count(family, n, k.value, overflow);
+  if (k.beyond_64_bits || overflow || kernel_n > combinatorial::max_wide_vertex_count) {
+    const nb::object sum = nb::steal(PyNumber_Subtract(
+        nb::steal(PyNumber_Add(python_int(to_string(n)).ptr(), python_int(k.exact).ptr())).ptr(), nb::int_(1).ptr()));
+    throw std::invalid_argument("n + k - 1 = " + std::string(nb::str(sum).c_str()) +
+                                " is too large: multisets of n run on the subsets of n + k - 1 vertices, which " +
+                                "must be at most " + to_string(combinatorial::max_wide_vertex_count));
+  }
+  const WideRank count = combinatorial::family_count(family, n, k.value, overflow);
+  const Rows rows{family, n, k.value, kernel_n, count, !overflow};
+  if (counting == Counting::below_2_128) rows.require_countable();
+  return rows;
+}
+
 // --- Rank dtypes -------------------------------------------------------------
 
 // The dtypes ranks are returned as.
@@ -300,7 +395,7 @@ inline const char* rank_dtype_name(RankDtype dtype) {
 // `dtype_arg` is None; else the numpy.dtype passed, int64, uint64, uint128
 // or object, which must hold every rank. Names n and k (as the caller's
 // function counts them) in the OverflowError.
-inline RankDtype parse_rank_dtype(nb::handle dtype_arg, WideRank count, std::uint64_t n, std::uint64_t k) {
+inline RankDtype parse_rank_dtype(nb::handle dtype_arg, WideRank count, const std::string& counted, const char* noun) {
   const WideRank top = count == 0 ? 0 : count - 1;
   if (dtype_arg.is_none()) {
     return top < (WideRank{1} << 63) ? RankDtype::int64 : top >> 64 ? RankDtype::uint128 : RankDtype::uint64;
@@ -328,10 +423,14 @@ inline RankDtype parse_rank_dtype(nb::handle dtype_arg, WideRank count, std::uin
   const bool fits = dtype == RankDtype::uint128 || (dtype == RankDtype::uint64 && top >> 64 == 0) ||
                     top < (WideRank{1} << 63);
   if (!fits) {
-    throw std::overflow_error("the ranks of C(" + to_string(n) + ", " + to_string(k) + ") = " + count_text(count) +
-                              " combinations do not fit " + rank_dtype_name(dtype));
+    throw std::overflow_error("the ranks of " + counted + " = " + count_text(count) + " " + noun + " do not fit " +
+                              rank_dtype_name(dtype));
   }
   return dtype;
+}
+
+inline RankDtype parse_rank_dtype(nb::handle dtype_arg, const Rows& rows) {
+  return parse_rank_dtype(dtype_arg, rows.count, rows.count_name(), family_noun(rows.family));
 }
 
 // Results up to this size are allocated without asking the system first.
@@ -701,13 +800,11 @@ class RankResult {
 
 inline nb::object dtype_object(PyArray_Descr* descr) { return nb::steal(reinterpret_cast<PyObject*>(descr)); }
 
-// The dtype of the ranks of the k-subsets of n: the rule, or `dtype` checked
-// to hold them, as every function returning ranks decides it.
-inline nb::object rank_dtype(nb::handle n_arg, nb::handle k_arg, nb::handle dtype_arg) {
-  const std::uint64_t n = parse_vertex_count(n_arg);
-  const Integer k = parse_integer(k_arg, "k");
-  const WideRank count = k.beyond_64_bits || k.value > n ? 0 : combination_count(n, k.value);
-  switch (parse_rank_dtype(dtype_arg, count, n, k.value)) {
+// The dtype of the ranks of a family's k-rows of n: the rule, or `dtype`
+// checked to hold them, as every function returning ranks decides it.
+inline nb::object rank_dtype(nb::handle family_arg, nb::handle n_arg, nb::handle k_arg, nb::handle dtype_arg) {
+  const Rows rows = parse_rows(parse_family(family_arg), n_arg, k_arg, KBound::any);
+  switch (parse_rank_dtype(dtype_arg, rows)) {
     case RankDtype::int64: return dtype_object(PyArray_DescrFromType(NPY_INT64));
     case RankDtype::uint64: return dtype_object(PyArray_DescrFromType(NPY_UINT64));
     case RankDtype::uint128: return dtype_object(descr_of<StoredWideRank>());
@@ -716,10 +813,11 @@ inline nb::object rank_dtype(nb::handle n_arg, nb::handle k_arg, nb::handle dtyp
   __builtin_unreachable();
 }
 
-// The dtype of the vertices of subsets of n: uint16 up to 65536, uint32 up to 2^32.
-inline nb::object vertex_dtype(nb::handle n_arg) {
-  const std::uint64_t n = parse_vertex_count(n_arg);
-  return dtype_object(PyArray_DescrFromType(n > combinatorial::max_vertex_count ? NPY_UINT32 : NPY_UINT16));
+// The dtype of the vertices of a family's rows: uint16 where its kernels run
+// on at most 65536 vertices, uint32 up to 2^32.
+inline nb::object vertex_dtype(nb::handle family_arg, nb::handle n_arg, nb::handle k_arg) {
+  const Rows rows = parse_rows(parse_family(family_arg), n_arg, k_arg, KBound::any, Counting::any);
+  return dtype_object(PyArray_DescrFromType(rows.kernel_n > combinatorial::max_vertex_count ? NPY_UINT32 : NPY_UINT16));
 }
 
 }  // namespace core

@@ -82,7 +82,7 @@ inline constexpr double max_comb_bits = 131072;  // 2^17
 // whose coefficient has at most about max_comb_bits bits (m = min(k, n - k);
 // refused where a lower bound of log2 C(n, m) passes it), OverflowError
 // beyond; n past 10^308 counts as infinitely many bits.
-inline nb::object comb_of_integers(nb::handle n_arg, nb::handle k_arg) {
+inline nb::object comb_of_integers(nb::handle n_arg, nb::handle k_arg, const std::string& counted) {
   const Integer n = parse_integer(n_arg, "n"), k = parse_integer(k_arg, "k");
   if (!n.beyond_64_bits && !k.beyond_64_bits) {
     if (k.value > n.value) return nb::int_(0);
@@ -105,11 +105,81 @@ inline nb::object comb_of_integers(nb::handle n_arg, nb::handle k_arg) {
   if (PyErr_Occurred()) PyErr_Clear();
   const double bits = md > max_comb_bits ? md : md * std::log2(nd - md + 1) - std::lgamma(md + 1) / std::log(2.0);
   if (!(bits <= max_comb_bits)) {  // NaN and infinity too
-    throw std::overflow_error("C(" + n.text() + ", " + k.text() + ") has more than 2^17 bits, more than comb " +
-                              "computes exactly");
+    throw std::overflow_error(counted + " has more than 2^17 bits, more than comb computes exactly");
   }
   nb::object math = nb::module_::import_("math");
   return math.attr("comb")(n_int, k_int);
+}
+
+// P(n, k) exactly as a Python int, as math.perm gives it, for any n and k
+// whose value has at most max_comb_bits bits (refused where the lower bound
+// k log2(n - k + 1) passes it), OverflowError beyond.
+inline nb::object perm_of_integers(nb::handle n_arg, nb::handle k_arg) {
+  const Integer n = parse_integer(n_arg, "n"), k = parse_integer(k_arg, "k");
+  if (!n.beyond_64_bits && !k.beyond_64_bits) {
+    if (k.value > n.value) return nb::int_(0);
+    bool overflow = false;
+    const WideRank value = combinatorial::perm_wide(n.value, k.value, overflow);
+    if (!overflow) return python_int(value);
+  }
+  const nb::object n_int = python_int(n.exact), k_int = python_int(k.exact);
+  const int above = PyObject_RichCompareBool(k_int.ptr(), n_int.ptr(), Py_GT);
+  if (above < 0) throw nb::python_error();
+  if (above) return nb::int_(0);
+  nb::object rest = nb::steal(PyNumber_Subtract(n_int.ptr(), k_int.ptr()));
+  if (!rest.is_valid()) throw nb::python_error();
+  const double kd = PyLong_AsDouble(k_int.ptr()), rest_d = PyLong_AsDouble(rest.ptr());  // inf past 10^308
+  if (PyErr_Occurred()) PyErr_Clear();
+  const double bits = kd > max_comb_bits ? kd : kd * std::log2(rest_d + 1);
+  if (!(bits <= max_comb_bits)) {
+    throw std::overflow_error("P(" + n.text() + ", " + k.text() + ") has more than 2^17 bits, more than perm " +
+                              "computes exactly");
+  }
+  nb::object math = nb::module_::import_("math");
+  return math.attr("perm")(n_int, k_int);
+}
+
+// A family's count of two non-negative integers as an exact Python int:
+// C(n, k), C(n + k - 1, k) (1 for n = k = 0) or P(n, k).
+inline nb::object count_of_integers(Family family, nb::handle n_arg, nb::handle k_arg) {
+  switch (family) {
+    case Family::subsets: {
+      const Integer n = parse_integer(n_arg, "n"), k = parse_integer(k_arg, "k");
+      return comb_of_integers(n_arg, k_arg, count_name(family, n.text(), k.text()));
+    }
+    case Family::multisets: {
+      const Integer n = parse_integer(n_arg, "n"), k = parse_integer(k_arg, "k");
+      if (n.value == 0 || k.value == 0) return nb::int_(k.value == 0 ? 1 : 0);
+      nb::object top = nb::steal(PyNumber_Add(python_int(n.exact).ptr(), python_int(k.exact).ptr()));
+      if (!top.is_valid()) throw nb::python_error();
+      top = nb::steal(PyNumber_Subtract(top.ptr(), nb::int_(1).ptr()));
+      if (!top.is_valid()) throw nb::python_error();
+      return comb_of_integers(top, python_int(k.exact), count_name(family, n.text(), k.text()));
+    }
+    case Family::permutations: return perm_of_integers(n_arg, k_arg);
+  }
+  __builtin_unreachable();
+}
+
+// A family's count of two integers of any size below 2^128, or nullopt.
+inline std::optional<WideRank> exact_count(Family family, const Integer& n, const Integer& k) {
+  if (family == Family::subsets) return exact_comb(n, k);
+  if (!n.beyond_64_bits && !k.beyond_64_bits) {
+    bool overflow = false;
+    const WideRank value = combinatorial::family_count(family, n.value, k.value, overflow);
+    if (overflow) return std::nullopt;
+    return value;
+  }
+  nb::object value;
+  try {
+    value = count_of_integers(family, python_int(n.exact), python_int(k.exact));
+  } catch (const std::overflow_error&) {
+    return std::nullopt;  // more than 2^17 bits
+  }
+  const int beyond = PyObject_RichCompareBool(value.ptr(), two_to_128(), Py_GE);
+  if (beyond < 0) throw nb::python_error();
+  if (beyond) return std::nullopt;
+  return wide_value(value.ptr());
 }
 
 // `array` seen with the axes of `shape`: stride 0 along axes it lacks or
@@ -164,10 +234,10 @@ inline void refuse_negatives(const ArrayView& array, const char* name, const Ori
   }
 }
 
-[[noreturn]] inline void throw_overflow_at(const std::string& n, const std::string& k, std::size_t flat,
-                                           const Shape& shape, const Origin& origin) {
+[[noreturn]] inline void throw_overflow_at(Family family, const std::string& n, const std::string& k,
+                                           std::size_t flat, const Shape& shape, const Origin& origin) {
   throw_at(ErrorKind::overflow,
-           "C(" + n + ", " + k + ")" + (shape.empty() ? "" : " at index {}") +
+           count_name(family, n, k) + (shape.empty() ? "" : " at index {}") +
                " is 2^128 or more and does not fit 128 bits",
            flat, shape, origin);
 }
@@ -188,8 +258,17 @@ inline nb::object coefficient_array(const std::vector<WideRank>& values, const S
 
 // C(n[i], k[i]) for i in [begin, end) through the checked lookup of `table`;
 // returns the first index whose coefficient is 2^64 or more, or end.
-inline std::size_t settle_coefficients(const std::uint64_t* n, const std::uint64_t* k, std::size_t size,
-                                       const combinatorial::TableView& table, std::uint64_t* out) {
+inline std::size_t settle_coefficients(Family family, const std::uint64_t* n, const std::uint64_t* k,
+                                       std::size_t size, const combinatorial::TableView& table, std::uint64_t* out) {
+  if (family != Family::subsets) {
+    for (std::size_t i = 0; i < size; ++i) {
+      bool overflow = false;
+      const WideRank value = combinatorial::family_count(family, n[i], k[i], overflow);
+      if (overflow || value >> 64 != 0) return i;
+      out[i] = static_cast<std::uint64_t>(value);
+    }
+    return size;
+  }
   for (std::size_t i = 0; i < size; ++i) {
     const auto ni = static_cast<std::int64_t>(n[i]), ki = static_cast<std::int64_t>(k[i]);  // covers() compares unsigned
     const std::uint64_t value = table.covers(ni, ki) ? static_cast<std::uint64_t>(table.row(ki)[ni])
@@ -202,8 +281,8 @@ inline std::size_t settle_coefficients(const std::uint64_t* n, const std::uint64
 
 // Object arrays (Python ints beyond 64 bits), element by element with the
 // interpreter lock held.
-inline nb::object comb_of_objects(nb::handle n_arg, nb::handle k_arg, const Origin& origin, const Origin& n_origin,
-                                  const Origin& k_origin) {
+inline nb::object comb_of_objects(Family family, nb::handle n_arg, nb::handle k_arg, const Origin& origin,
+                                  const Origin& n_origin, const Origin& k_origin) {
   nb::object operands[2];
   const char* names[2] = {"n", "k"};
   nb::handle args[2] = {n_arg, k_arg};
@@ -261,8 +340,8 @@ inline nb::object comb_of_objects(nb::handle n_arg, nb::handle k_arg, const Orig
   for (std::size_t i = 0; i < bn.size; ++i) {
     const Integer& n = values[0][static_cast<std::size_t>(offset_of(bn, i))];
     const Integer& k = values[1][static_cast<std::size_t>(offset_of(bk, i))];
-    const std::optional<WideRank> value = exact_comb(n, k);
-    if (!value) throw_overflow_at(n.text(), k.text(), i, shape, origin);
+    const std::optional<WideRank> value = exact_count(family, n, k);
+    if (!value) throw_overflow_at(family, n.text(), k.text(), i, shape, origin);
     coefficients[i] = *value;
   }
   return coefficient_array(coefficients, shape);
@@ -270,26 +349,28 @@ inline nb::object comb_of_objects(nb::handle n_arg, nb::handle k_arg, const Orig
 
 // C(n[i], k[i]) for i in [begin, end) into out as 128-bit values; returns the
 // first index whose coefficient is 2^128 or more, or end.
-inline std::size_t settle_wide_coefficients(const std::uint64_t* n, const std::uint64_t* k, std::size_t size,
-                                            StoredWideRank* out) noexcept {
+inline std::size_t settle_wide_coefficients(Family family, const std::uint64_t* n, const std::uint64_t* k,
+                                            std::size_t size, StoredWideRank* out) noexcept {
   for (std::size_t i = 0; i < size; ++i) {
     bool overflow = false;
-    const WideRank value = combinatorial::binom_wide(n[i], k[i], overflow);
+    const WideRank value = combinatorial::family_count(family, n[i], k[i], overflow);
     if (overflow) return i;
     out[i] = value;
   }
   return size;
 }
 
-// C(n, k): a Python int for two integers, else an array of the broadcast
-// shape, uint64 where every coefficient fits 64 bits, else uint128;
-// OverflowError naming the first (n, k) in C order whose coefficient is
-// 2^128 or more.
-inline nb::object comb(nb::handle n_arg, nb::handle k_arg, nb::handle workers_arg, nb::handle origin_arg) {
+// A family's count (C(n, k), C(n + k - 1, k), P(n, k)): a Python int for
+// two integers, else an array of the broadcast shape, uint64 where every
+// value fits 64 bits, else uint128; OverflowError naming the first (n, k)
+// in C order whose value is 2^128 or more.
+inline nb::object comb(nb::handle family_arg, nb::handle n_arg, nb::handle k_arg, nb::handle workers_arg,
+                       nb::handle origin_arg) {
   const bool n_scalar = is_integer_scalar(n_arg), k_scalar = is_integer_scalar(k_arg);
   if ((!n_scalar && !is_readable(n_arg)) || (!k_scalar && !is_readable(k_arg))) return not_implemented();
+  const Family family = parse_family(family_arg);
   const int workers = parse_workers(workers_arg);
-  if (n_scalar && k_scalar) return comb_of_integers(n_arg, k_arg);
+  if (n_scalar && k_scalar) return count_of_integers(family, n_arg, k_arg);
   // () or, for a block of a larger array, the origins of the result, n and k:
   // a negative value is named in its own array, an overflow in the result.
   Origin origin, n_origin, k_origin;
@@ -316,7 +397,7 @@ inline nb::object comb(nb::handle n_arg, nb::handle k_arg, nb::handle workers_ar
     const auto as_objects = [&](const nb::object& array, const char* name) {
       return is_objects(array) ? array : object_array_of(view_of(array, name));
     };
-    return comb_of_objects(as_objects(n_array, "n"), as_objects(k_array, "k"), origin, n_origin, k_origin);
+    return comb_of_objects(family, as_objects(n_array, "n"), as_objects(k_array, "k"), origin, n_origin, k_origin);
   }
   const ArrayView n_view = view_of(n_array, "n"), k_view = view_of(k_array, "k");
   refuse_negatives(n_view, "n", n_origin);
@@ -348,7 +429,7 @@ inline nb::object comb(nb::handle n_arg, nb::handle k_arg, nb::handle workers_ar
       return end;
     };
     std::shared_ptr<const CoefficientTable> table;
-    if (size >= comb_table_size) {
+    if (family == Family::subsets && size >= comb_table_size) {
       std::uint64_t max_n = 0, max_k = 0;
       for_blocks(0, size, [&](const std::uint64_t* n, const std::uint64_t* k, std::size_t count, std::size_t at) {
         for (std::size_t i = 0; i < count; ++i) {
@@ -368,7 +449,7 @@ inline nb::object comb(nb::handle n_arg, nb::handle k_arg, nb::handle workers_ar
     bad = first_offender(size, workers, comb_grain, [&](std::size_t begin, std::size_t end) {
       return for_blocks(begin, end, [&](const std::uint64_t* n, const std::uint64_t* k, std::size_t count, std::size_t at) {
         if (table && combinatorial::lookup_coefficients(n, k, count, cells, out + at)) return at + count;
-        return at + settle_coefficients(n, k, count, view, out + at);
+        return at + settle_coefficients(family, n, k, count, view, out + at);
       });
     });
   }
@@ -386,14 +467,15 @@ inline nb::object comb(nb::handle n_arg, nb::handle k_arg, nb::handle workers_ar
         const std::size_t count = std::min(block_items, end - at);
         gather(n_all, at, count, n_block.data());
         gather(k_all, at, count, k_block.data());
-        const std::size_t found = settle_wide_coefficients(n_block.data(), k_block.data(), count, wide_out + at);
+        const std::size_t found =
+            settle_wide_coefficients(family, n_block.data(), k_block.data(), count, wide_out + at);
         if (found != count) return at + found;
       }
       return end;
     });
   }
   if (bad != size) {
-    throw_overflow_at(value_at(n_all, bad).text(), value_at(k_all, bad).text(), bad, shape, origin);
+    throw_overflow_at(family, value_at(n_all, bad).text(), value_at(k_all, bad).text(), bad, shape, origin);
   }
   return wide;
 }

@@ -189,17 +189,20 @@ nb::object neighbours(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_arg, 
                       nb::handle dtype_arg, nb::handle workers_arg, nb::handle origin_arg) {
   if (!is_readable(ranks_arg)) return not_implemented();
   const Order order = parse_order(order_arg);
-  const auto [n, k] = parse_n_k(n_arg, k_arg);
+  const Rows rows = parse_rows(Family::subsets, n_arg, k_arg, KBound::at_most_n, Counting::any);
+  const std::uint64_t n = rows.n, k = rows.k;
   const int workers = parse_workers(workers_arg);
   const Origin origin = parse_origin(origin_arg);
   nb::object keep[2];
   const ArrayView ranks = view_of(ranks_arg, "ranks", keep);
-  const WideRank count = combination_count(n, k);
+  rows.require_countable();
+  const WideRank count = rows.count;
   // The size of the subsets in the result, and so the rule for its dtype.
   constexpr bool faces = Which == Neighbours::faces;
   const std::uint64_t result_k = faces ? (k == 0 ? 0 : k - 1) : k + 1;
   const WideRank result_count = faces && k == 0 ? 0 : combination_count(n, result_k);
-  const RankDtype dtype = parse_rank_dtype(dtype_arg, result_count, n, result_k);
+  const RankDtype dtype =
+      parse_rank_dtype(dtype_arg, result_count, count_name(Family::subsets, n, result_k), "combinations");
   const std::uint64_t width = faces ? k : n - k;
   Shape shape = ranks.shape;
   shape.push_back(static_cast<npy_intp>(width));
@@ -228,7 +231,7 @@ nb::object neighbours(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_arg, 
       }
     });
   });
-  if (bad != ranks.size) throw_bad_rank(ranks, bad, n, k, count, origin);
+  if (bad != ranks.size) throw_bad_rank(ranks, bad, rows, origin);
   return result.finish();
 }
 

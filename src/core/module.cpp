@@ -30,26 +30,26 @@ NB_MODULE(_core, m) {
   // Every argument is taken as the object passed, None included: the core
   // checks each itself, with its own messages.
   const auto arg = [](const char* name) { return nb::arg(name).none(); };
-  m.def("comb", &core::comb, arg("n"), arg("k"), arg("workers"), arg("origin"))
-      .def("rank", &core::rank, arg("combs"), arg("n"), arg("order"), arg("assume_sorted"), arg("dtype"),
+  m.def("comb", &core::comb, arg("family"), arg("n"), arg("k"), arg("workers"), arg("origin"))
+      .def("rank", &core::rank, arg("family"), arg("combs"), arg("n"), arg("order"), arg("assume_sorted"), arg("dtype"),
            arg("workers"), arg("origin"))
-      .def("unrank", &core::unrank, arg("ranks"), arg("n"), arg("k"), arg("order"), arg("out"), arg("workers"),
+      .def("unrank", &core::unrank, arg("family"), arg("ranks"), arg("n"), arg("k"), arg("order"), arg("out"), arg("workers"),
            arg("origin"))
       .def("faces", &core::neighbours<core::Neighbours::faces>, arg("ranks"), arg("n"), arg("k"), arg("order"),
            arg("dtype"), arg("workers"), arg("origin"))
       .def("cofaces", &core::neighbours<core::Neighbours::cofaces>, arg("ranks"), arg("n"), arg("k"),
            arg("order"), arg("dtype"), arg("workers"), arg("origin"))
       .def("to_int", &core::to_int, arg("ranks"))
-      .def("rank_dtype", &core::rank_dtype, arg("n"), arg("k"), arg("dtype"))
-      .def("vertex_dtype", &core::vertex_dtype, arg("n"))
-      .def("combinations", &core::combinations, arg("n"), arg("k"), arg("order"), arg("start"), arg("stop"),
+      .def("rank_dtype", &core::rank_dtype, arg("family"), arg("n"), arg("k"), arg("dtype"))
+      .def("vertex_dtype", &core::vertex_dtype, arg("family"), arg("n"), arg("k"))
+      .def("combinations", &core::combinations, arg("family"), arg("n"), arg("k"), arg("order"), arg("start"), arg("stop"),
            arg("out"), arg("workers"))
-      .def("slice_arguments", &core::slice_arguments, arg("n"), arg("k"), arg("order"), arg("start"), arg("stop"),
+      .def("slice_arguments", &core::slice_arguments, arg("family"), arg("n"), arg("k"), arg("order"), arg("start"), arg("stop"),
            arg("chunk_rows"), arg("workers"))
-      .def("sample", &core::sample, arg("n"), arg("k"), arg("size"), arg("seed"), arg("replace"), arg("out"),
+      .def("sample", &core::sample, arg("family"), arg("n"), arg("k"), arg("size"), arg("seed"), arg("replace"), arg("out"),
            arg("workers"))
       .def("distinct_ranks", &core::distinct_ranks, arg("seed"), arg("population"), arg("count"))
-      .def("sample_arguments", &core::sample_arguments, arg("n"), arg("k"), arg("size"), arg("replace"))
+      .def("sample_arguments", &core::sample_arguments, arg("family"), arg("n"), arg("k"), arg("size"), arg("replace"))
       .def("count", &core::count, arg("value"), nb::arg("name"))
       .def("resolve_workers", &core::parse_workers, arg("workers"))
       .def("usable_cores", &core::usable_cores);

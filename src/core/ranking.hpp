@@ -13,7 +13,9 @@
 
 #include "arguments.hpp"
 #include "caches.hpp"
+#include "combinatorial/family.hpp"
 #include "combinatorial/messages.hpp"
+#include "combinatorial/permutations.hpp"
 #include "combinatorial/rank.hpp"
 #include "combinatorial/unrank.hpp"
 #include "parallel.hpp"
@@ -45,13 +47,21 @@ std::size_t first_bad_rank(const ArrayView& ranks, WideRank count, int workers) 
 
 // Refuses rank `bad`, naming it as passed and its index. Needs the
 // interpreter lock (the rank may be a Python int).
-[[noreturn]] inline void throw_bad_rank(const ArrayView& ranks, std::size_t bad, std::uint64_t n, std::uint64_t k,
-                                        WideRank count, const Origin& origin) {
+[[noreturn]] inline void throw_bad_rank(const ArrayView& ranks, std::size_t bad, const Rows& rows,
+                                        const Origin& origin) {
   const Value value = value_at(ranks, bad);
   // "{}" holds the place of the index, which the raised error fills in.
   throw_at(ErrorKind::value,
-           combinatorial::rank_outside_text(value.text(), value.negative, "{}", n, k, count_text(count)), bad,
-           ranks.shape, origin);
+           combinatorial::rank_outside_text(value.text(), value.negative, "{}", rows.count_name(),
+                                            count_text(rows.count)),
+           bad, ranks.shape, origin);
+}
+
+// Permutations have one order, itertools'; refuses the other.
+inline void check_order(Family family, Order order) {
+  if (family == Family::permutations && order != Order::lex) {
+    throw std::invalid_argument("permutations are ranked in lex order only, the order of itertools.permutations");
+  }
 }
 
 // The bucket index for a batch of `size` ranks at widths R and V, where the
@@ -69,58 +79,87 @@ std::shared_ptr<const combinatorial::BasicColexBucketIndex<R, V>> wide_index_for
   return nullptr;
 }
 
-// Unranks checked ranks, read at width R, into rows of k vertices of type
-// V, smallest first: the tuned kernels for the narrow widths, unrank_any
-// over a table or computed coefficients otherwise.
-template <typename R, typename V>
-void unrank_rows(const ArrayView& ranks, std::uint64_t n, std::uint64_t k, Order order, V* out, int workers) {
-  const std::size_t size = ranks.size;
-  if (size == 0 || k == 0) return;
-  const auto nn = static_cast<std::int64_t>(n), kk = static_cast<std::int64_t>(k);
-  const RankReader<R> reader(ranks);
+// Calls body(unrank) with unrank(ranks, count, out), which writes the rows
+// of `count` checked ranks of the family (rows of k vertices of type V,
+// multisets and subsets smallest first) and may be called from several
+// threads at once. What a batch of `size` ranks is worth, the coefficient
+// table and the bucket index, is built once, here: the tuned kernels for
+// the narrow widths, unrank_any over a table or computed coefficients
+// otherwise. Multisets are the subsets of n + k - 1, shifted back batch by
+// batch while the rows are in cache; permutations have a kernel of their own.
+template <typename R, typename V, typename Body>
+void with_unranker(const Rows& rows, Order order, std::size_t size, Body&& body) {
+  const std::uint64_t k = rows.k;
+  const auto nn = static_cast<std::int64_t>(rows.kernel_n), kk = static_cast<std::int64_t>(k);
+  if (rows.family == Family::permutations) {
+    return body([&](const R* ranks, std::size_t count, V* out) {
+      combinatorial::unrank_permutation_rows<R>(ranks, count, nn, kk, out);
+    });
+  }
+  const auto finish = [&](V* out, std::size_t count) {
+    if (rows.family == Family::multisets) {
+      combinatorial::shift_rows<combinatorial::Shift::to_multisets>(out, count, k);
+    }
+  };
   if constexpr (combinatorial::is_narrow<R, V>) {
     const auto table = table_covering(nn, combinatorial::unrank_table_k(nn, kk));
     std::shared_ptr<const combinatorial::ColexBucketIndex> index;
     if (combinatorial::unrank_wants_index(nn, kk, size)) index = index_for(table->view(), nn, kk);
-    combinatorial::with_order(order, [&](auto o) {
-      parallel_for(size, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
-        reader.for_blocks(begin, end, [&](const Rank* block, std::size_t count, std::size_t at) {
-          combinatorial::unrank_batch<o.value, RowLayout::smallest_first>(table->view(), index.get(), block, count,
-                                                                          nn, kk, out + at * k);
-        });
+    body([&](const Rank* ranks, std::size_t count, Vertex* out) {
+      combinatorial::with_order(order, [&](auto o) {
+        combinatorial::unrank_batch<o.value, RowLayout::smallest_first>(table->view(), index.get(), ranks, count, nn,
+                                                                        kk, out);
       });
+      finish(out, count);
     });
   } else {
     with_coefficients<R>(nn, kk, [&](const auto& source) {
       const auto index = wide_index_for<R, V>(source, nn, kk, size);
-      combinatorial::with_order(order, [&](auto o) {
-        parallel_for(size, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
-          reader.for_blocks(begin, end, [&](const R* block, std::size_t count, std::size_t at) {
-            combinatorial::unrank_batch_any<o.value, RowLayout::smallest_first>(source, index.get(), block, count,
-                                                                                nn, kk, out + at * k);
-          });
+      body([&](const R* ranks, std::size_t count, V* out) {
+        combinatorial::with_order(order, [&](auto o) {
+          combinatorial::unrank_batch_any<o.value, RowLayout::smallest_first>(source, index.get(), ranks, count, nn,
+                                                                              kk, out);
         });
+        finish(out, count);
       });
     });
   }
 }
 
+// Unranks checked ranks, read at width R, into rows of the family.
+template <typename R, typename V>
+void unrank_family(const ArrayView& ranks, const Rows& rows, Order order, V* out, int workers) {
+  if (ranks.size == 0 || rows.k == 0) return;
+  const RankReader<R> reader(ranks);
+  with_unranker<R, V>(rows, order, ranks.size, [&](const auto& unrank) {
+    parallel_for(ranks.size, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
+      reader.for_blocks(begin, end, [&](const R* block, std::size_t count, std::size_t at) {
+        unrank(block, count, out + at * rows.k);
+      });
+    });
+  });
+}
+
 // The k vertices of each rank, smallest first, into `out` or a new uint16
 // (n <= 65536) or uint32 array of shape ranks.shape + (k,). Checks
 // everything before the first write.
-inline nb::object unrank(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_arg, nb::handle order_arg,
-                         nb::handle out_arg, nb::handle workers_arg, nb::handle origin_arg) {
+inline nb::object unrank(nb::handle family_arg, nb::handle ranks_arg, nb::handle n_arg, nb::handle k_arg,
+                         nb::handle order_arg, nb::handle out_arg, nb::handle workers_arg, nb::handle origin_arg) {
   if (!is_readable(ranks_arg)) return not_implemented();
+  const Family family = parse_family(family_arg);
   const Order order = parse_order(order_arg);
-  const auto [n, k] = parse_n_k(n_arg, k_arg);
+  check_order(family, order);
+  const Rows rows = parse_rows(family, n_arg, k_arg, KBound::at_most_n, Counting::any);
+  const std::uint64_t k = rows.k;
   const int workers = parse_workers(workers_arg);
   const Origin origin = parse_origin(origin_arg);
   nb::object keep[2];
   ArrayView ranks = view_of(ranks_arg, "ranks", keep);
-  const WideRank count = combination_count(n, k);
+  rows.require_countable();
+  const WideRank count = rows.count;
   Shape shape = ranks.shape;
   shape.push_back(static_cast<npy_intp>(k));
-  return combinatorial::with_widths(needs_wide_ranks(count), n, [&](auto rank_zero, auto vertex_zero) {
+  return combinatorial::with_widths(needs_wide_ranks(count), rows.kernel_n, [&](auto rank_zero, auto vertex_zero) {
     using R = decltype(rank_zero);
     using V = decltype(vertex_zero);
     nb::object out = result_array<V>(out_arg, shape, rows_text(ranks.size, k));
@@ -137,16 +176,18 @@ inline nb::object unrank(nb::handle ranks_arg, nb::handle n_arg, nb::handle k_ar
     {
       const nb::gil_scoped_release unlocked;
       bad = first_bad_rank<R>(ranks, count, workers);
-      if (bad == ranks.size) unrank_rows<R>(ranks, n, k, order, dest, workers);
+      if (bad == ranks.size) unrank_family<R>(ranks, rows, order, dest, workers);
     }
-    if (bad != ranks.size) throw_bad_rank(ranks, bad, n, k, count, origin);
+    if (bad != ranks.size) throw_bad_rank(ranks, bad, rows, origin);
     return out;
   });
 }
 
-// What is wrong with a row of k vertices as given; empty when nothing.
-// Sorted rows must be strictly increasing; others are sorted first.
-inline std::string row_problem(const std::vector<Value>& row, std::uint64_t n, bool assume_sorted) {
+// What is wrong with a row of k vertices of a family as given; empty when
+// nothing. Subsets and permutations must not repeat a vertex; with
+// assume_sorted, subsets must be strictly increasing and multisets
+// non-decreasing, as given.
+inline std::string row_problem(const std::vector<Value>& row, std::uint64_t n, Family family, bool assume_sorted) {
   for (const Value& v : row) {
     if (v.negative) return "has vertex " + v.text() + ", which is negative";
     if (v.magnitude >= n) return combinatorial::vertex_not_below_text(v.text(), n);
@@ -155,10 +196,14 @@ inline std::string row_problem(const std::vector<Value>& row, std::uint64_t n, b
   for (const Value& v : row) sorted.push_back(v.magnitude);
   std::sort(sorted.begin(), sorted.end());
   const auto repeat = std::adjacent_find(sorted.begin(), sorted.end());
-  if (repeat != sorted.end()) return combinatorial::repeated_vertex_text(to_string(*repeat));
+  if (family != Family::multisets && repeat != sorted.end()) {
+    return combinatorial::repeated_vertex_text(to_string(*repeat));
+  }
   if (assume_sorted) {
     for (std::size_t j = 0; j < row.size(); ++j) {
-      if (row[j].magnitude != sorted[j]) return "is not strictly increasing";
+      if (row[j].magnitude != sorted[j]) {
+        return family == Family::multisets ? "is not non-decreasing" : "is not strictly increasing";
+      }
     }
   }
   return {};
@@ -208,54 +253,71 @@ void sort_row(V* row, std::size_t k) noexcept {
 
 // Ranks rows [begin, end) of `combs` (rows of k along its last axis) into
 // out, or returns the first malformed row's index (end when all are well
-// formed). Sorted C-contiguous rows of V are read in place; others are
-// gathered block by block into a buffer, checked, sorted there. The input
-// is never modified. Ranks go out as Out: int64 holding a Rank's bits, or
-// StoredWideRank.
-template <Order O, typename V, typename Coefficients, typename Out>
-std::size_t rank_range(const ArrayView& combs, std::size_t begin, std::size_t end, std::size_t k, std::uint64_t n,
+// formed). Sorted C-contiguous rows of subsets are read in place; others are
+// gathered block by block into a buffer, checked against n, and there sorted
+// (subsets and multisets), shifted onto the subsets of n + k - 1
+// (multisets), and ranked. The input is never modified. Ranks go out as Out:
+// int64 holding a Rank's bits, or StoredWideRank.
+template <Family F, Order O, typename R, typename V, typename Coefficients, typename Out>
+std::size_t rank_range(const ArrayView& combs, std::size_t begin, std::size_t end, const Rows& rows,
                        bool assume_sorted, Coefficients coef, Out* out) {
   using combinatorial::RowCheck;
-  const bool in_place = assume_sorted && combs.is_plain<V>();
+  const std::size_t k = rows.k;
+  const std::uint64_t n = rows.n;
+  const bool in_place = F == Family::subsets && assume_sorted && combs.is_plain<V>();
   const std::size_t block_rows = std::max<std::size_t>(1, block_items / k);
   std::vector<std::uint64_t> wide;  // the elements as gathered
   std::vector<V> narrow;
   for (std::size_t at = begin; at < end; at += block_rows) {
-    const std::size_t rows = std::min(block_rows, end - at);
+    const std::size_t count = std::min(block_rows, end - at);
     const V* vertices = reinterpret_cast<const V*>(combs.data) + at * k;
     if (!in_place) {
-      wide.resize(rows * k);
-      narrow.resize(rows * k);
-      gather(combs, at * k, rows * k, wide.data());
+      wide.resize(count * k);
+      narrow.resize(count * k);
+      gather(combs, at * k, count * k, wide.data());
       bool in_range = true;
-      for (std::size_t i = 0; i < rows * k; ++i) {
+      for (std::size_t i = 0; i < count * k; ++i) {
         in_range &= wide[i] < n;  // negatives were made 2^64 - 1
         narrow[i] = static_cast<V>(wide[i]);
       }
       if (!in_range) return at;  // the exact row is found afterwards
-      if (!assume_sorted) {
-        for (std::size_t r = 0; r < rows; ++r) sort_row(narrow.data() + r * k, k);
+      if (F != Family::permutations && !assume_sorted) {
+        for (std::size_t r = 0; r < count; ++r) sort_row(narrow.data() + r * k, k);
+      }
+      if constexpr (F == Family::multisets) {
+        combinatorial::shift_rows<combinatorial::Shift::to_subsets>(narrow.data(), count, k);
       }
       vertices = narrow.data();
     }
-    if (!combinatorial::rows_well_formed<RowCheck::increasing>(vertices, rows * k, k, n)) return at;
-    combinatorial::rank_rows_for_k<O, RowLayout::smallest_first>(vertices, rows, k, n, out + at, coef);
+    if constexpr (F == Family::permutations) {
+      if (k > n) return at;  // no row of more than n distinct vertices
+      const std::size_t repeat = combinatorial::rank_permutation_rows<R>(
+          vertices, count, static_cast<std::int64_t>(n), static_cast<std::int64_t>(k), out + at);
+      if (repeat != count) return at + repeat;
+    } else {
+      if (!combinatorial::rows_well_formed<RowCheck::increasing>(vertices, count * k, k, rows.kernel_n)) return at;
+      combinatorial::rank_rows_for_k<O, RowLayout::smallest_first>(vertices, count, k, rows.kernel_n, out + at, coef);
+    }
   }
   return end;
 }
 
 // Ranks every row at rank width R and vertex width V: the narrow widths
-// read coefficients as rank_source says, others from a table or computed.
-template <Order O, typename R, typename V, typename Out>
-std::size_t rank_all(const ArrayView& combs, std::size_t rows, std::size_t k, std::uint64_t n, bool assume_sorted,
-                     Out* out, int workers) {
+// read coefficients as rank_source says, others from a table or computed;
+// permutations need none.
+template <Family F, Order O, typename R, typename V, typename Out>
+std::size_t rank_all(const ArrayView& combs, std::size_t size, const Rows& rows, bool assume_sorted, Out* out,
+                     int workers) {
   using combinatorial::RankSource;
   const auto rank_rows = [&](auto coef) {
-    return first_offender(rows, workers, rank_grain, [&](std::size_t begin, std::size_t end) {
-      return rank_range<O, V>(combs, begin, end, k, n, assume_sorted, coef, out);
+    return first_offender(size, workers, rank_grain, [&](std::size_t begin, std::size_t end) {
+      return rank_range<F, O, R, V>(combs, begin, end, rows, assume_sorted, coef, out);
     });
   };
-  if constexpr (combinatorial::is_narrow<R, V>) {
+  const std::uint64_t n = rows.kernel_n, k = rows.k;
+  if constexpr (F == Family::permutations) {
+    return rank_rows(nullptr);
+  } else if constexpr (combinatorial::is_narrow<R, V>) {
     if (combinatorial::rank_source<O>(n, k) == RankSource::table) {
       const auto table = table_covering(combinatorial::rank_table_n<O>(n), static_cast<std::int64_t>(k));
       return rank_rows(combinatorial::TableCoefficients::of(table->view()));
@@ -274,52 +336,63 @@ inline std::vector<Value> row_values(const ArrayView& combs, std::size_t row, st
   return values;
 }
 
-// The ranks of the rows along the last axis of combs, in either order, in
-// the dtype parse_rank_dtype gives. A malformed row fails the whole call.
-inline nb::object rank(nb::handle combs_arg, nb::handle n_arg, nb::handle order_arg, nb::handle sorted_arg,
-                       nb::handle dtype_arg, nb::handle workers_arg, nb::handle origin_arg) {
+// The ranks of the rows along the last axis of combs, rows of the family,
+// in either order, in the dtype parse_rank_dtype gives. A malformed row
+// fails the whole call.
+inline nb::object rank(nb::handle family_arg, nb::handle combs_arg, nb::handle n_arg, nb::handle order_arg,
+                       nb::handle sorted_arg, nb::handle dtype_arg, nb::handle workers_arg, nb::handle origin_arg) {
   if (!is_readable(combs_arg)) return not_implemented();
+  const Family family = parse_family(family_arg);
   const Order order = parse_order(order_arg);
-  const std::uint64_t n = parse_vertex_count(n_arg);
+  check_order(family, order);
   const bool assume_sorted = parse_flag(sorted_arg, "assume_sorted");
+  if (family == Family::permutations && assume_sorted) {
+    throw std::invalid_argument("assume_sorted does not apply to permutations, whose rows are in any order");
+  }
+  // n first, as before the array is looked at.
+  parse_vertex_count(n_arg);
   const int workers = parse_workers(workers_arg);
   const Origin origin = parse_origin(origin_arg);
   nb::object keep[2];
   const ArrayView combs = view_of(combs_arg, "combs", keep);
   if (combs.ndim() < 1) throw std::invalid_argument("combs must have at least one axis, the last holding each combination");
   const auto k = static_cast<std::size_t>(combs.shape.back());
-  const WideRank count = combination_count(n, k);
-  const RankDtype dtype = parse_rank_dtype(dtype_arg, count, n, k);
+  const Rows rows = parse_rows(family, n_arg, nb::int_(k), KBound::any);
+  const RankDtype dtype = parse_rank_dtype(dtype_arg, rows);
   const Shape shape(combs.shape.begin(), combs.shape.end() - 1);
-  std::size_t rows = 1;
-  for (const npy_intp extent : shape) rows *= static_cast<std::size_t>(extent);
-  RankResult result(dtype, shape, "the ranks of " + grouped(rows) + " rows");
-  std::size_t bad = rows;
+  std::size_t size = 1;
+  for (const npy_intp extent : shape) size *= static_cast<std::size_t>(extent);
+  RankResult result(dtype, shape, "the ranks of " + grouped(size) + " rows");
+  std::size_t bad = size;
   if (k == 0) {
-    result.write([&](auto* out) { std::fill(out, out + rows, std::remove_pointer_t<decltype(out)>{}); });
+    result.write([&](auto* out) { std::fill(out, out + size, std::remove_pointer_t<decltype(out)>{}); });
     return result.finish();
   }
-  combinatorial::with_widths(needs_wide_ranks(count), n, [&](auto rank_zero, auto vertex_zero) {
+  combinatorial::with_widths(needs_wide_ranks(rows.count), rows.kernel_n, [&](auto rank_zero, auto vertex_zero) {
     using R = decltype(rank_zero);
     using V = decltype(vertex_zero);
     result.write([&](auto* out) {
       using Out = std::remove_pointer_t<decltype(out)>;
       if constexpr (sizeof(Out) >= sizeof(R)) {  // the dtype rule never gives narrower
         const nb::gil_scoped_release unlocked;
-        bad = combinatorial::with_order(
-            order, [&](auto o) { return rank_all<o.value, R, V>(combs, rows, k, n, assume_sorted, out, workers); });
+        bad = combinatorial::with_family(family, [&](auto f) {
+          return combinatorial::with_order(order, [&](auto o) {
+            return rank_all<decltype(f)::value, o.value, R, V>(combs, size, rows, assume_sorted, out, workers);
+          });
+        });
       }
     });
   });
-  if (bad != rows) {
+  if (bad != size) {
     // The block that failed holds the first malformed row.
-    for (; bad < rows && row_problem(row_values(combs, bad, k), n, assume_sorted).empty(); ++bad) {
+    const auto problem = [&](std::size_t row) { return row_problem(row_values(combs, row, k), rows.n, family, assume_sorted); };
+    for (; bad < size && problem(bad).empty(); ++bad) {
     }
-    if (bad == rows) throw std::logic_error("rank: a malformed row was detected but not found");
+    if (bad == size) throw std::logic_error("rank: a malformed row was detected but not found");
     const std::vector<Value> row = row_values(combs, bad, k);
-    std::string text = "row {} of combs, [";
+    std::string text = std::string("row {} of ") + (family == Family::permutations ? "rows" : "combs") + ", [";
     for (std::size_t j = 0; j < k; ++j) text += (j ? ", " : "") + row[j].text();
-    throw_at(ErrorKind::value, text + "], " + row_problem(row, n, assume_sorted), bad, shape, origin);
+    throw_at(ErrorKind::value, text + "], " + problem(bad), bad, shape, origin);
   }
   return result.finish();
 }

@@ -19,32 +19,30 @@
 
 namespace core {
 
-// The checked arguments of a sample; count is C(n, k) where `countable`,
-// below 2^128, so that ranks can be drawn and unranked.
+// The checked arguments of a sample: rows.count is the count where
+// rows.countable (below 2^128), so that ranks can be drawn and unranked.
 struct SampleArguments {
-  std::uint64_t n, k;
+  Rows rows;
   Integer size;
-  bool replace, countable;
-  WideRank count;
+  bool replace;
 };
 
-inline SampleArguments parse_sample(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg, nb::handle replace_arg) {
-  const auto [n, k] = parse_n_k(n_arg, k_arg);
+inline SampleArguments parse_sample(Family family, nb::handle n_arg, nb::handle k_arg, nb::handle size_arg,
+                                    nb::handle replace_arg) {
+  const Rows rows = parse_rows(family, n_arg, k_arg, KBound::at_most_n, Counting::any);
   const Integer size = parse_integer(size_arg, "size");
   const bool replace = parse_truth(replace_arg);
-  bool overflow = false;
-  const WideRank count = combinatorial::binom_wide(n, k, overflow);
-  const bool countable = !overflow;
   // size beyond 64 bits is below 2^128 only if its 128-bit value says so.
   const WideInteger wide_size = parse_wide_integer(size_arg, "size");
-  if (!replace && countable && (wide_size.beyond_128_bits || wide_size.value > count)) {
-    throw std::invalid_argument("a sample of " + size.text() + " distinct combinations is more than the C(" +
-                                to_string(n) + ", " + to_string(k) + ") = " + count_text(count) + " there are");
+  if (!replace && rows.countable && (wide_size.beyond_128_bits || wide_size.value > rows.count)) {
+    throw std::invalid_argument("a sample of " + size.text() + " distinct " + family_noun(family) +
+                                " is more than the " + rows.count_name() + " = " + count_text(rows.count) +
+                                " there are");
   }
   if (size.beyond_64_bits || size.value > static_cast<std::uint64_t>(NPY_MAX_INTP)) {
     throw std::invalid_argument("size = " + size.text() + " is more rows than an array can have (2^63 - 1)");
   }
-  return {n, k, size, replace, countable, count};
+  return {rows, size, replace};
 }
 
 // What a sample allocates at its peak besides its rows: where ranks are
@@ -105,26 +103,45 @@ inline nb::object distinct_ranks(nb::handle seed_arg, nb::handle population_arg,
   });
 }
 
-// (n, k, size, replace, C(n, k) or None where it is 2^128 or more), checked
-// as sample checks them, for the Dask layer.
-inline nb::tuple sample_arguments(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg, nb::handle replace_arg) {
-  const SampleArguments a = parse_sample(n_arg, k_arg, size_arg, replace_arg);
-  nb::object count = a.countable ? python_int(a.count) : nb::none();
-  return nb::make_tuple(a.n, a.k, nb::steal(PyLong_FromString(a.size.exact.c_str(), nullptr, 10)), a.replace, count);
+// (n, k, size, replace, the count or None where it is 2^128 or more),
+// checked as sample checks them, for the Dask layer.
+inline nb::tuple sample_arguments(nb::handle family_arg, nb::handle n_arg, nb::handle k_arg, nb::handle size_arg,
+                                  nb::handle replace_arg) {
+  const auto [rows, size, replace] = parse_sample(parse_family(family_arg), n_arg, k_arg, size_arg, replace_arg);
+  nb::object count = rows.countable ? python_int(rows.count) : nb::none();
+  return nb::make_tuple(rows.n, rows.k, nb::steal(PyLong_FromString(size.exact.c_str(), nullptr, 10)), replace, count);
 }
 
-// `size` uniform k-subsets of {0..n-1} as (size, k) rows of uint16 (n <=
-// 65536) or uint32, into `out` or a new array, rows smallest vertex first,
-// in random order; distinct unless `replace`. `seed_arg` is called for the
+// Rows [begin, end) of a sample drawn as rows, where the count is 2^128 or
+// more: subsets and multisets (the subsets of n + k - 1, shifted) by draw_row,
+// permutations by their own draw.
+template <typename V>
+void draw_rows_with_replacement(const Rows& rows, std::uint64_t seed, std::size_t begin, std::size_t end, V* out) {
+  const auto nn = static_cast<std::int64_t>(rows.kernel_n), kk = static_cast<std::int64_t>(rows.k);
+  if (rows.family == Family::permutations) {
+    combinatorial::sample_rows_with_replacement<Family::permutations>(seed, nn, kk, begin, end, out);
+    return;
+  }
+  combinatorial::sample_rows_with_replacement<Family::subsets>(seed, nn, kk, begin, end, out);
+  if (rows.family == Family::multisets) {
+    combinatorial::shift_rows<combinatorial::Shift::to_multisets>(out, end - begin, rows.k);
+  }
+}
+
+// `size` uniform rows of a family as (size, k) rows of uint16 or uint32 (as
+// the kernels' n needs), into `out` or a new array, in random order;
+// distinct unless `replace`. Where the count is below 2^128 ranks are drawn
+// and unranked, else rows are drawn directly. `seed_arg` is called for the
 // 64-bit seed once everything is checked.
-inline nb::object sample(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg, nb::handle seed_arg,
-                         nb::handle replace_arg, nb::handle out_arg, nb::handle workers_arg) {
-  const auto [n, k, size, replace, countable, count] = parse_sample(n_arg, k_arg, size_arg, replace_arg);
+inline nb::object sample(nb::handle family_arg, nb::handle n_arg, nb::handle k_arg, nb::handle size_arg,
+                         nb::handle seed_arg, nb::handle replace_arg, nb::handle out_arg, nb::handle workers_arg) {
+  const auto [rows, size, replace] = parse_sample(parse_family(family_arg), n_arg, k_arg, size_arg, replace_arg);
+  const std::uint64_t k = rows.k;
   const int workers = parse_workers(workers_arg);
   const std::string rows_named = rows_text(size.value, k);
-  return combinatorial::with_widths(false, n, [&](auto, auto vertex_zero) {
+  return combinatorial::with_widths(false, rows.kernel_n, [&](auto, auto vertex_zero) {
     using V = decltype(vertex_zero);
-    check_memory(sample_bytes(size, k, replace, countable, count, !out_arg.is_none(), sizeof(V)), 1,
+    check_memory(sample_bytes(size, k, replace, rows.countable, rows.count, !out_arg.is_none(), sizeof(V)), 1,
                  rows_named + (out_arg.is_none() ? " and the working memory of their sample"
                                                  : ": the working memory of their sample"));
     nb::object out = result_array<V>(out_arg, {static_cast<npy_intp>(size.value), static_cast<npy_intp>(k)}, rows_named);
@@ -133,59 +150,59 @@ inline nb::object sample(nb::handle n_arg, nb::handle k_arg, nb::handle size_arg
     if (size.value == 0 || k == 0) return out;
     V* const dest = data_of<V>(out);
     const nb::gil_scoped_release unlocked;  // re-taken before out is returned: it is declared after out
-    const auto nn = static_cast<std::int64_t>(n), kk = static_cast<std::int64_t>(k);
-    const auto rows = static_cast<std::size_t>(size.value);
+    const auto count = static_cast<std::size_t>(size.value);
     // Ranges of whole blocks of randomness per thread.
     const auto by_blocks = [&](auto body) {
-      const std::size_t blocks = (rows + combinatorial::sample_block - 1) / combinatorial::sample_block;
+      const std::size_t blocks = (count + combinatorial::sample_block - 1) / combinatorial::sample_block;
       parallel_for(blocks, workers, 1, [&](std::size_t first, std::size_t last) {
-        body(first * combinatorial::sample_block, std::min(rows, last * combinatorial::sample_block));
+        body(first * combinatorial::sample_block, std::min(count, last * combinatorial::sample_block));
       });
     };
-    if (!countable) {
+    if (!rows.countable) {
+      const auto nn = static_cast<std::int64_t>(rows.kernel_n), kk = static_cast<std::int64_t>(k);
       if (replace) {
         by_blocks([&](std::size_t begin, std::size_t end) {
-          combinatorial::sample_rows_with_replacement(seed, nn, kk, begin, end, dest + begin * k);
+          draw_rows_with_replacement(rows, seed, begin, end, dest + begin * k);
         });
+        return out;
+      }
+      StopPoll poll;
+      // Distinct subsets of n + k - 1 are distinct multisets of n.
+      if (rows.family == Family::permutations) {
+        combinatorial::sample_distinct_rows<Family::permutations>(seed, nn, kk, count, dest, [&] { return poll(); });
       } else {
-        StopPoll poll;
-        combinatorial::sample_distinct_rows(seed, nn, kk, rows, dest, [&] { return poll(); });
-        if (poll.stopped()) throw Interrupted{};
+        combinatorial::sample_distinct_rows<Family::subsets>(seed, nn, kk, count, dest, [&] { return poll(); });
+      }
+      if (poll.stopped()) throw Interrupted{};
+      if (rows.family == Family::multisets) {
+        parallel_for(count, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
+          combinatorial::shift_rows<combinatorial::Shift::to_multisets>(dest + begin * k, end - begin, k);
+        });
       }
       return out;
     }
     // Ranks drawn at the narrowest width that holds the count, then unranked.
-    combinatorial::with_widths(needs_wide_ranks(count), n, [&](auto rank_zero, auto) {
+    combinatorial::with_widths(needs_wide_ranks(rows.count), rows.kernel_n, [&](auto rank_zero, auto) {
       using R = decltype(rank_zero);
-      const auto total = static_cast<R>(count);
+      const auto total = static_cast<R>(rows.count);
       // Every rank is written before it is read: no zeroing pass over them.
-      const auto ranks = std::make_unique_for_overwrite<R[]>(rows);
+      const auto ranks = std::make_unique_for_overwrite<R[]>(count);
       if (replace) {
         by_blocks([&](std::size_t begin, std::size_t end) {
           combinatorial::sample_ranks_with_replacement(seed, total, begin, end, ranks.get() + begin);
         });
       } else {
         StopPoll poll;
-        combinatorial::sample_distinct_ranks(seed, total, rows, ranks.get(), [&] { return poll(); });
+        combinatorial::sample_distinct_ranks(seed, total, count, ranks.get(), [&] { return poll(); });
         if (poll.stopped()) throw Interrupted{};
       }
-      if constexpr (combinatorial::is_narrow<R, V>) {
-        const auto table = table_covering(nn, combinatorial::unrank_table_k(nn, kk));
-        std::shared_ptr<const combinatorial::ColexBucketIndex> index;
-        if (combinatorial::unrank_wants_index(nn, kk, rows)) index = index_for(table->view(), nn, kk);
-        parallel_for(rows, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
-          combinatorial::unrank_batch<Order::colex, RowLayout::smallest_first>(
-              table->view(), index.get(), ranks.get() + begin, end - begin, nn, kk, dest + begin * k);
-        });
-      } else {
-        with_coefficients<R>(nn, kk, [&](const auto& source) {
-          const auto index = wide_index_for<R, V>(source, nn, kk, rows);
-          parallel_for(rows, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
-            combinatorial::unrank_batch_any<Order::colex, RowLayout::smallest_first>(
-                source, index.get(), ranks.get() + begin, end - begin, nn, kk, dest + begin * k);
-          });
-        });
-      }
+      // Any bijection of ranks and rows keeps a sample uniform; colex unranks fastest.
+      with_unranker<R, V>(rows, rows.family == Family::permutations ? Order::lex : Order::colex, count,
+                          [&](const auto& unrank) {
+                            parallel_for(count, workers, unrank_grain, [&](std::size_t begin, std::size_t end) {
+                              unrank(ranks.get() + begin, end - begin, dest + begin * k);
+                            });
+                          });
     });
     return out;
   });
